@@ -1,0 +1,36 @@
+# `make run` builds and starts the game; `make test` builds and runs every test. Both install
+# the Debian packages they need first (as root) or say how to.
+BUILD ?= build
+SANITIZE ?=
+JOBS ?= $(shell nproc)
+
+.PHONY: run test build deps-run deps-test configure bench format clean
+
+run: deps-run build
+	./$(BUILD)/game/snake
+
+test: deps-test build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+deps-run:
+	@tools/install-deps.sh run
+
+deps-test:
+	@tools/install-deps.sh test
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DSANITIZE=$(SANITIZE)
+
+configure: $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+bench: deps-test build
+	tools/bench.sh $(BUILD)
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,77 @@
+#pragma once
+
+// The seam between the device-independent core and the window system. The core calls a platform
+// to measure the desktop, open the window, wake it to present and close it; platforms call back
+// into the core from their window thread. Nothing here names the window system.
+
+#include <cstdint>
+
+#include "gfx/context.h"
+
+namespace gfx {
+
+struct DesktopSize {
+  int W = 640;   // largest client area of a framed window
+  int H = 480;
+  int FW = 640;  // client area of a maximized window
+  int FH = 480;
+};
+
+struct WindowSpec {
+  int Width = 0;  // client size: MaxX + 1 by MaxY + 1
+  int Height = 0;
+  bool Maximized = false;
+  const char* Title = "";
+};
+
+class WindowPlatform {
+ public:
+  virtual ~WindowPlatform() = default;
+  // Called on the program's thread when the mode lists are built.
+  virtual DesktopSize Desktop() = 0;
+  // Starts the window thread and creates the window. Blocks, without spinning, until the window
+  // has painted once (true) or the thread has given up (false, after showing its message).
+  virtual bool Open(const WindowSpec& spec) = 0;
+  // Something was drawn; present the dirty region soon. Coalesced and cheap.
+  virtual void Wake() = 0;
+  // Destroys the window if it still exists and waits for the window thread to end.
+  virtual void Close() = 0;
+};
+
+WindowPlatform& Platform();
+// Tests choose the headless platform before InitGraph: same core, no window, fixed desktop.
+void UseHeadlessPlatform(DesktopSize desktop = {});
+void UseWindowPlatform();
+
+// Called by platforms on their window thread.
+// The window exists with this client size: the backing image is made black at that size. For a
+// maximized mode whose real client area differs from the estimate, the mode takes the real size.
+void OnWindowCreated(int clientWidth, int clientHeight);
+// The window has painted: GraphRunning becomes true.
+void OnWindowPainted();
+// The window is gone (closed by the user, destroyed from outside, display lost, or CloseGraph):
+// drawing stops having effect and readers waiting for keys are told.
+void OnWindowDestroyed();
+// Copies the dirty region (or everything, when full) of the backing image into a 0x00RRGGBB
+// destination under the drawing lock and clears the dirty region. Returns what was copied,
+// clipped to the destination; empty when nothing changed.
+Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int height, bool full);
+
+// Key, character and modifier messages from the window, in window-system-neutral form.
+enum class KeyEvent : std::uint8_t { kKeyDown, kKeyUp, kChar };
+enum class Key : std::uint8_t {
+  kOther, kUp, kDown, kLeft, kRight, kHome, kEnd, kPageUp, kPageDown, kInsert, kDelete,
+  kF1, kF2, kF3, kF4, kF5, kF6, kF7, kF8, kF9, kF10, kShift, kCtrl, kAlt
+};
+struct KeyMessage {
+  KeyEvent Event = KeyEvent::kKeyDown;
+  Key Code = Key::kOther;  // for key-down and key-up
+  std::uint8_t Char = 0;   // for kChar: the character's low 8 bits
+};
+using MessageHandler = std::int32_t (*)(const KeyMessage& message);
+// The key-message slot: set by the keyboard part when the layer initialises, called on the
+// window thread for every key-down, key-up and character message.
+void SetCharMessageHandler(MessageHandler handler);
+MessageHandler CharMessageHandler();
+
+}  // namespace gfx

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that `make run` (argument "run") or `make test` ("test") needs.
+# As root it runs apt-get update once and installs what is missing; otherwise it prints the
+# command to run and fails.
+set -euo pipefail
+
+run_packages=(g++ cmake ninja-build make pkg-config libsdl2-dev)
+test_packages=(libgtest-dev libbenchmark-dev xvfb xdotool x11-apps x11-utils imagemagick openbox wmctrl valgrind)
+
+wanted=("${run_packages[@]}")
+if [ "${1:-run}" = test ]; then
+  wanted+=("${test_packages[@]}")
+fi
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+command="apt-get update && apt-get install -y ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Run as root:  $command" >&2
+  exit 1
+fi
+echo "Installing: ${missing[*]}"
+apt-get update -qq
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
