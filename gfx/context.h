@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -101,5 +102,11 @@ std::uint32_t ScreenColor(std::uint16_t color);
 void ResetTextCaches();
 // The window version of the OutTextXY slot.
 void WindowOutTextXY(std::int16_t x, std::int16_t y, std::string_view text);
+
+// Keyboard side, called by the core. A new window will deliver keys (InitGraph succeeded).
+void KeySourceOpened();
+// The window can deliver no more keys: lost is true when the player closed it or the display went
+// away, false for CloseGraph. Wakes every reader waiting for a key or sleeping in Delay.
+void KeySourceClosed(bool lost);
 
 }  // namespace gfx
