@@ -1,1 +1,115 @@
-// (being written)
+#include "game/play.h"
+
+#include "game/board.h"
+#include "gfx/crt.h"
+#include "gfx/graph.h"
+#include "runtime/short_string.h"
+
+namespace {
+
+constexpr char kEsc = 27;
+constexpr std::uint16_t kCountdownMs = 1500;
+constexpr std::uint16_t kTickMs = 100;
+constexpr std::uint16_t kFrameColor = 19;
+
+// Draws '3', '2' and '1' at the centre in the colour and text style the menu left.
+void Countdown() {
+  for (const char digit : {'3', '2', '1'}) {
+    OutTextXY(MX2, MY2, std::string_view(&digit, 1));
+    Delay(kCountdownMs);
+    ClearDevice();
+  }
+}
+
+// Takes every waiting byte and keeps the last; a lone 0 means an extended key whose code is on
+// its way, so that code is waited for.
+void ReadSteering(char& Ch) {
+  while (KeyPressed()) Ch = ReadKey();
+  if (Ch == 0) Ch = ReadKey();
+}
+
+// Only the character's value counts, so an arrow's code and the same plain character steer alike.
+void Steer(char Ch, TMove& Where, TMove& From) {
+  TMove wanted;
+  TMove refusedWhile;
+  switch (Ch) {
+    case 72:
+    case 'w':
+      wanted = UP, refusedWhile = DOWN;
+      break;
+    case 80:
+    case 's':
+      wanted = DOWN, refusedWhile = UP;
+      break;
+    case 75:
+    case 'a':
+      wanted = LEFT, refusedWhile = RIGHT;
+      break;
+    case 77:
+    case 'd':
+      wanted = RIGHT, refusedWhile = LEFT;
+      break;
+    default:
+      return;
+  }
+  if (From == refusedWhile) return;
+  Where = wanted;
+  From = wanted;
+}
+
+// Ages the prize, or replaces it once its time is up. False when the snake covers the whole board
+// and no cell is left for it.
+bool AgePrize(TSnake& S) {
+  if (S.Prize.Time > 0) {
+    S.Prize.Timer();
+    return true;
+  }
+  S.Prize.Hide(S.R);
+  return S.Prize.GenerateNew(S.R, S.Coords, S.Size);
+}
+
+void ShowScore(std::uint16_t score) {
+  OutTextXY(100, 100, ScoreText(score));
+}
+
+void EndScreen() {
+  ClearDevice();
+  OutTextXY(MX2 - 50, MY2, "GaMe OvEr");
+  OutTextXY(MX2 - 50, MY2 + 40, "Press esc ...");
+  while (ReadKey() != kEsc) {
+  }
+}
+
+}  // namespace
+
+void ShowBoard() {
+  SetColor(kFrameColor);
+  SetLineStyle(SolidLn, 0, ThickWidth);
+  Rectangle(MX2 - 150, MY2 - 150, MX2 + 150, MY2 + 150);
+  SetLineStyle(SolidLn, 0, NormWidth);
+}
+
+void Play(TSnake& S) {
+  bool GameOver = false;
+  char Ch = 0;
+  TMove Where = RIGHT;
+  TMove From = RIGHT;
+  ClearDevice();
+  Countdown();
+  do {
+    ReadSteering(Ch);
+    S.Hide();
+    Steer(Ch, Where, From);
+    S.Move(Where);
+    const bool prizePlaced = AgePrize(S);
+    S.Prize.Show(S.R);
+    ShowBoard();
+    S.Show();
+    ShowScore(S.Scores);
+    Delay(kTickMs);
+    // A full board leaves no cell for the prize: the game ends there, as after a collision.
+    GameOver = S.GameOver() || !prizePlaced;
+  } while (Ch != kEsc && !GameOver);
+  S.Done();
+  EndScreen();
+}
