@@ -1,0 +1,38 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "gfx/context.h"
+#include "gfx/graph.h"
+#include "gfx/inspect.h"
+#include "gfx/palette.h"
+#include "gfx/platform.h"
+
+// A graphics window on the headless platform for each test, closed afterwards with no result
+// code left pending.
+class HeadlessGraph : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenOn(gfx::DesktopSize{}); }
+
+  void TearDown() override {
+    if (gfx::Mode().IsGraphMode) CloseGraph();
+    GraphResult();
+  }
+
+  static void OpenOn(gfx::DesktopSize desktop) {
+    if (gfx::Mode().IsGraphMode) CloseGraph();
+    gfx::UseHeadlessPlatform(desktop);
+    std::int16_t driver = Detect;
+    std::int16_t mode = 0;
+    InitGraph(driver, mode, "");
+    ASSERT_EQ(GraphResult(), grOk);
+  }
+
+  // What a colour number of the default palette looks like on the surface.
+  static std::uint32_t Screen(std::uint16_t color) {
+    const gfx::RGBColor c = gfx::DefaultColors()[color];
+    return (std::uint32_t{c.Red} << 16) | (std::uint32_t{c.Green} << 8) | c.Blue;
+  }
+};
