@@ -5,8 +5,8 @@
 
 #include <array>
 #include <cstdint>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "gfx/graph.h"
@@ -80,6 +80,8 @@ class DrawingLock {
  public:
   void lock();
   void unlock();
+  // Threads queued behind the holder right now (tests of the lock's order).
+  int Waiters();
 
  private:
   struct Impl;

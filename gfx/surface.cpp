@@ -49,6 +49,12 @@ void DrawingLock::unlock() {
   if (anyWaiting) s.Turn.notify_all();
 }
 
+int DrawingLock::Waiters() {
+  Impl& s = State();
+  std::lock_guard<std::mutex> hold(s.Mutex);
+  return s.Waiting;
+}
+
 namespace {
 
 struct SurfaceState {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <mutex>
+#include <set>
+#include <utility>
 
 #include "gfx/context.h"
 #include "gfx/graph.h"
@@ -36,3 +39,16 @@ class HeadlessGraph : public ::testing::Test {
     return (std::uint32_t{c.Red} << 16) | (std::uint32_t{c.Green} << 8) | c.Blue;
   }
 };
+
+// Every pixel that is not black, read under the drawing lock.
+inline std::set<std::pair<int, int>> LitPixels() {
+  std::set<std::pair<int, int>> lit;
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  gfx::BackingImage& image = gfx::Backing();
+  for (int y = 0; y < image.Height; ++y) {
+    for (int x = 0; x < image.Width; ++x) {
+      if (image.Row(y)[x] != 0) lit.insert({x, y});
+    }
+  }
+  return lit;
+}
