@@ -12,13 +12,15 @@ constexpr std::uint16_t kCountdownMs = 1500;
 constexpr std::uint16_t kTickMs = 100;
 constexpr std::uint16_t kFrameColor = 19;
 
-// Draws '3', '2' and '1' at the centre in the colour and text style the menu left.
-void Countdown() {
-  for (const char digit : {'3', '2', '1'}) {
-    OutTextXY(MX2, MY2, std::string_view(&digit, 1));
+// Draws '3', '2' and '1' at the centre in the colour and text style the menu left. It counts in
+// Ch and leaves '1' there, which steers nothing; a 0 left there would wait for a key.
+void Countdown(char& Ch) {
+  for (Ch = '3'; Ch >= '1'; --Ch) {
+    OutTextXY(MX2, MY2, std::string_view(&Ch, 1));
     Delay(kCountdownMs);
     ClearDevice();
   }
+  Ch = '1';
 }
 
 // Takes every waiting byte and keeps the last; a lone 0 means an extended key whose code is on
@@ -95,7 +97,7 @@ void Play(TSnake& S) {
   TMove Where = RIGHT;
   TMove From = RIGHT;
   ClearDevice();
-  Countdown();
+  Countdown(Ch);
   do {
     ReadSteering(Ch);
     S.Hide();
