@@ -30,7 +30,7 @@ ModeLists& Lists() {
   return lists;
 }
 
-DrawState MakeInitialDrawState() {
+constexpr DrawState MakeInitialDrawState() {
   DrawState d;
   d.LinePatterns.fill(true);
   return d;
@@ -42,9 +42,11 @@ struct LayerState {
   std::int16_t PendingResult = grOk;
 };
 
+// Constant-initialised: every drawing call reads it, and no guard is needed.
+constinit LayerState layer;
+
 LayerState& Layer() {
-  static LayerState state;
-  return state;
+  return layer;
 }
 
 bool IsDepthSlot(std::int16_t driver) {

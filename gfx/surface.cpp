@@ -65,9 +65,10 @@ struct SurfaceState {
   std::atomic<MessageHandler> CharHandler{&MsgHandler};
 };
 
+constinit SurfaceState surface;
+
 SurfaceState& Surface() {
-  static SurfaceState state;
-  return state;
+  return surface;
 }
 
 }  // namespace
