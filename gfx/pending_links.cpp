@@ -18,9 +18,4 @@ namespace gfx {
 [[gnu::weak]] void ResetTextCaches() {}
 [[gnu::weak]] void WindowOutTextXY(std::int16_t, std::int16_t, std::string_view) {}
 
-[[gnu::weak]] WindowPlatform& SdlPlatform() {
-  std::fputs("the window platform is not linked in\n", stderr);
-  std::abort();
-}
-
 }  // namespace gfx
