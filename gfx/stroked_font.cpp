@@ -42,6 +42,14 @@ FontTable& Table() {
   return table;
 }
 
+// The path given to InitGraph comes with a backslash as its directory separator; this system's
+// separator is '/'.
+std::string FontFilePath(const std::string& name) {
+  std::string path = Mode().DriverPath;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  return path + name + ".CHR";
+}
+
 std::vector<std::uint8_t> ReadCapped(std::ifstream& file) {
   std::vector<std::uint8_t> bytes;
   std::istreambuf_iterator<char> it(file), end;
@@ -136,7 +144,7 @@ int InstalledFonts() {
 
 std::int16_t LoadStrokedFont(int number) {
   StrokedFont& font = Fonts(number);
-  std::ifstream file(Mode().DriverPath + font.Name + ".CHR", std::ios::binary);
+  std::ifstream file(FontFilePath(font.Name), std::ios::binary);
   if (!file) return grFontNotFound;
   StrokedFont parsed;
   parsed.Name = font.Name;
