@@ -5,8 +5,8 @@
 
 #include <array>
 #include <cstdint>
-#include <string>
 #include <string_view>
+#include <string>
 #include <vector>
 
 #include "gfx/graph.h"

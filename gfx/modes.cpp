@@ -30,7 +30,7 @@ ModeLists& Lists() {
   return lists;
 }
 
-DrawState MakeInitialDrawState() {
+constexpr DrawState MakeInitialDrawState() {
   DrawState d;
   d.LinePatterns.fill(true);
   return d;
@@ -42,9 +42,11 @@ struct LayerState {
   std::int16_t PendingResult = grOk;
 };
 
+// Constant-initialised: every drawing call reads it, and no guard is needed.
+constinit LayerState layer;
+
 LayerState& Layer() {
-  static LayerState state;
-  return state;
+  return layer;
 }
 
 bool IsDepthSlot(std::int16_t driver) {
@@ -270,7 +272,7 @@ void InitGraph(std::int16_t& driver, std::int16_t& mode, std::string_view driver
 void SetGraphMode(std::int16_t mode) {
   gfx::ModeState& m = Mode();
   const gfx::TModeInfo* info = gfx::FindMode(m.IntCurrentNewDriver, m.IntCurrentDriver, mode);
-  if (info == nullptr || !info->HasWindowOperations) {
+  if (info == nullptr) {
     gfx::SetResult(grInvalidMode);
     gfx::DefaultHooks();
     return;

@@ -77,9 +77,10 @@ struct PaletteState {
   std::vector<std::uint32_t> Screen;
 };
 
+constinit PaletteState pal;
+
 PaletteState& Pal() {
-  static PaletteState state;
-  return state;
+  return pal;
 }
 
 bool ValidIndex(std::int16_t index) {

@@ -13,6 +13,12 @@
 #include "gfx/palette.h"
 #include "gfx/platform.h"
 
+// What a colour number of the default palette looks like on the surface.
+inline std::uint32_t Screen(std::uint16_t color) {
+  const gfx::RGBColor c = gfx::DefaultColors()[color];
+  return (std::uint32_t{c.Red} << 16) | (std::uint32_t{c.Green} << 8) | c.Blue;
+}
+
 // A graphics window on the headless platform for each test, closed afterwards with no result
 // code left pending.
 class HeadlessGraph : public ::testing::Test {
@@ -31,12 +37,6 @@ class HeadlessGraph : public ::testing::Test {
     std::int16_t mode = 0;
     InitGraph(driver, mode, "");
     ASSERT_EQ(GraphResult(), grOk);
-  }
-
-  // What a colour number of the default palette looks like on the surface.
-  static std::uint32_t Screen(std::uint16_t color) {
-    const gfx::RGBColor c = gfx::DefaultColors()[color];
-    return (std::uint32_t{c.Red} << 16) | (std::uint32_t{c.Green} << 8) | c.Blue;
   }
 };
 
