@@ -201,6 +201,18 @@ TEST_F(ScoreFile, TemporaryLeftByAnEarlierRunWithTheSamePidIsReplaced) {
   EXPECT_FALSE(Exists(stale));
 }
 
+// The screen only reads, so a table the player made read-only is still listed.
+TEST_F(ScoreFile, ReadOnlyTableCanBeReadForDisplay) {
+  WriteFile("scores.db", Record({{"mine", 9}, {"yours", 2}}));
+  ASSERT_EQ(chmod("scores.db", 0444), 0);
+  ASSERT_EQ(chmod(Dir().c_str(), 0755), 0);
+  EXPECT_TRUE(ChildSucceeds([] {
+    TRec table;
+    return scores::ReadScoreTable(table) && table.Size == 2 && table.Arr[0].Name.View() == "mine" &&
+           table.Arr[1].Scores == 2;
+  }));
+}
+
 using ScoreFileDeathTest = ScoreFile;
 
 TEST_F(ScoreFileDeathTest, UnwritableFileStopsWithCode5AndStaysUnchanged) {

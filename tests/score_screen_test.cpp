@@ -143,6 +143,15 @@ TEST_F(ScoreScreen, RowsStandAtTheirPlacesInRed) {
   const Image shown = Shown();
   EXPECT_EQ(shown, expected);
   EXPECT_TRUE(OnlyBlackAndRed(shown));
+
+  // The screen draws with whatever text style was left in force and sets none of its own.
+  SetTextStyle(DefaultFont, HorizDir, 1);
+  const Image small = Expected(texts);
+  EXPECT_NE(small, expected);
+  EXPECT_EQ(Shown(), small);
+  TextSettingsType settings;
+  GetTextSettings(settings);
+  EXPECT_EQ(settings.CharSize, 1);
 }
 
 TEST_F(ScoreScreen, TenRowsWithWideNumbersAndScores) {
