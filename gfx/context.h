@@ -80,6 +80,8 @@ class DrawingLock {
  public:
   void lock();
   void unlock();
+  // Threads queued behind the holder right now (tests of the lock's order).
+  int Waiters();
 
  private:
   struct Impl;
@@ -98,7 +100,8 @@ void WakePresenter();
 // as an 8-bit colour register would, so nothing reads outside it.
 std::uint32_t ScreenColor(std::uint16_t color);
 
-// Text caches live with the window; the window's creation and destruction empty them.
+// Text caches live with the window; the window's creation and destruction empty them, calling
+// this with GraphDrawing() held.
 void ResetTextCaches();
 // The window version of the OutTextXY slot.
 void WindowOutTextXY(std::int16_t x, std::int16_t y, std::string_view text);

@@ -1,1 +1,59 @@
-// (being written)
+#include "gfx/inspect.h"
+#include "gfx/platform.h"
+#include "gfx/surface.h"
+
+namespace gfx {
+namespace {
+
+// No window and no thread: opening makes and paints the backing image at once, on the caller's
+// thread, and the desktop is whatever the tests chose.
+class HeadlessPlatform final : public WindowPlatform {
+ public:
+  void SetDesktop(DesktopSize desktop) { desktop_ = desktop; }
+
+  DesktopSize Desktop() override { return desktop_; }
+
+  bool Open(const WindowSpec& spec) override {
+    open_ = true;
+    OnWindowCreated(spec.Width, spec.Height);
+    OnWindowPainted();
+    return true;
+  }
+
+  void Wake() override {}
+
+  void Close() override {
+    if (!open_) return;
+    open_ = false;
+    OnWindowDestroyed();
+  }
+
+  // As if the player closed the window: it goes away while graphics mode goes on.
+  void LoseWindow() { Close(); }
+
+ private:
+  DesktopSize desktop_;
+  bool open_ = false;
+};
+
+HeadlessPlatform& Headless() {
+  static HeadlessPlatform platform;
+  return platform;
+}
+
+}  // namespace
+
+void UseHeadlessPlatform(DesktopSize desktop) {
+  Headless().SetDesktop(desktop);
+  SelectPlatform(Headless());
+}
+
+}  // namespace gfx
+
+namespace gfx::inspect {
+
+void SimulateWindowClose() {
+  if (&Platform() == &Headless()) Headless().LoseWindow();
+}
+
+}  // namespace gfx::inspect

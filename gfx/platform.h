@@ -38,14 +38,18 @@ class WindowPlatform {
   virtual void Close() = 0;
 };
 
+// The selected platform; the window platform unless another was chosen.
 WindowPlatform& Platform();
+// The window platform object (sdl_window.cpp).
+WindowPlatform& SdlPlatform();
 // Tests choose the headless platform before InitGraph: same core, no window, fixed desktop.
 void UseHeadlessPlatform(DesktopSize desktop = {});
 void UseWindowPlatform();
 
 // Called by platforms on their window thread.
-// The window exists with this client size: the backing image is made black at that size. For a
-// maximized mode whose real client area differs from the estimate, the mode takes the real size.
+// The window exists with this client size: the backing image is made black at the mode's size.
+// For a maximized mode whose real client area differs from the estimate, the mode takes the real
+// size (the program's thread is waiting in Open meanwhile). Takes the drawing lock.
 void OnWindowCreated(int clientWidth, int clientHeight);
 // The window has painted: GraphRunning becomes true.
 void OnWindowPainted();

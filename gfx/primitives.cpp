@@ -1,1 +1,377 @@
-// (being written)
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "gfx/context.h"
+#include "gfx/hooks.h"
+#include "gfx/palette.h"
+
+namespace gfx {
+namespace {
+
+constexpr std::array<std::array<std::uint8_t, 8>, 12> kFillPatterns{{
+    {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00},
+    {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+    {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00},
+    {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80},
+    {0x07, 0x0E, 0x1C, 0x38, 0x70, 0xE0, 0xC1, 0x83},
+    {0x07, 0x83, 0xC1, 0xE0, 0x70, 0x38, 0x1C, 0x0E},
+    {0x5A, 0x2D, 0x96, 0x4B, 0xA5, 0xD2, 0x69, 0xB4},
+    {0xFF, 0x88, 0x88, 0x88, 0xFF, 0x88, 0x88, 0x88},
+    {0x18, 0x24, 0x42, 0x81, 0x81, 0x42, 0x24, 0x18},
+    {0xCC, 0x33, 0xCC, 0x33, 0xCC, 0x33, 0xCC, 0x33},
+    {0x80, 0x00, 0x08, 0x00, 0x80, 0x00, 0x08, 0x00},
+    {0x88, 0x00, 0x22, 0x00, 0x88, 0x00, 0x22, 0x00},
+}};
+
+// Write mode 4 draws the complement of the colour's screen value: the inverted colour number
+// has no palette entry, the inverted colour does.
+inline std::uint32_t Combine(std::uint32_t surface, std::uint32_t color, std::int16_t mode) {
+  switch (mode) {
+    case XORPut:
+      return surface ^ color;
+    case OrPut:
+      return surface | color;
+    case AndPut:
+      return surface & color;
+    case NotPut:
+      return ~color & 0x00FFFFFFu;
+    default:
+      return color;
+  }
+}
+
+// Fills by doubling: a few pixels one by one, then the filled part copied onto the rest, which
+// the library does with the widest stores the machine has. Clearing is a run per row, so this is
+// what its speed comes down to.
+void FillPixels(std::uint32_t* p, int count, std::uint32_t color) {
+  const int head = std::min(count, 16);
+  for (int i = 0; i < head; ++i) p[i] = color;
+  for (int done = head; done < count;) {
+    const int chunk = std::min(done, count - done);
+    std::memcpy(p + done, p, static_cast<std::size_t>(chunk) * sizeof(std::uint32_t));
+    done += chunk;
+  }
+}
+
+void WriteRun(std::uint32_t* p, int count, std::ptrdiff_t step, std::uint32_t color,
+              std::int16_t mode) {
+  if (mode == CopyPut && step == 1) {
+    FillPixels(p, count, color);
+    return;
+  }
+  for (int i = 0; i < count; ++i, p += step) *p = Combine(*p, color, mode);
+}
+
+// Absolute rectangle a writer may touch: the viewport while clipping is on, else the surface.
+Rect ViewArea(bool clip, int surfaceWidth, int surfaceHeight) {
+  const ViewPort& view = Draw().View;
+  Rect area{0, 0, surfaceWidth - 1, surfaceHeight - 1};
+  if (clip) {
+    area.x0 = std::max(area.x0, static_cast<int>(view.StartX));
+    area.y0 = std::max(area.y0, static_cast<int>(view.StartY));
+    area.x1 = std::min(area.x1, view.StartX + view.Width);
+    area.y1 = std::min(area.y1, view.StartY + view.Height);
+  }
+  return area;
+}
+
+bool Inside(const Rect& area, int x, int y) {
+  return x >= area.x0 && x <= area.x1 && y >= area.y0 && y <= area.y1;
+}
+
+// Absolute run x0..x1 on row y (already ordered) cut to the area; false when nothing is left.
+bool ClipRun(const Rect& area, int& x0, int& x1, int y) {
+  if (y < area.y0 || y > area.y1) return false;
+  x0 = std::max(x0, area.x0);
+  x1 = std::min(x1, area.x1);
+  return x0 <= x1;
+}
+
+// The area the generic routines clip against. Outside graphics mode there is no surface to clip
+// to, so every run goes on to the pixel slot, whose default reports drawing too early.
+Rect SurfaceViewArea() {
+  if (!Mode().IsGraphMode) return Rect{-32768, -32768, 32767, 32767};
+  return ViewArea(Draw().View.Clip, Mode().MaxX + 1, Mode().MaxY + 1);
+}
+
+}  // namespace
+
+const std::uint8_t* FillPatternRows(std::uint16_t pattern) {
+  if (pattern == UserFill) return Draw().UserFillPattern.data();
+  return kFillPatterns[pattern < UserFill ? pattern : std::uint16_t{SolidFill}].data();
+}
+
+void WindowDirectPutPixel(std::int16_t x, std::int16_t y) {
+  const std::uint32_t color = ScreenColor(Draw().CurrentColor);
+  const std::int16_t mode = Draw().WriteMode;
+  {
+    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    BackingImage& image = Backing();
+    if (!image.GraphRunning || !Inside(ViewArea(false, image.Width, image.Height), x, y)) return;
+    std::uint32_t& pixel = image.Row(y)[x];
+    pixel = Combine(pixel, color, mode);
+    MarkDirty(x, y, x, y);
+  }
+  WakePresenter();
+}
+
+void WindowPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
+  const ViewPort& view = Draw().View;
+  const int ax = x + view.StartX;
+  const int ay = y + view.StartY;
+  const std::uint32_t screen = ScreenColor(color);
+  {
+    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    BackingImage& image = Backing();
+    if (!image.GraphRunning || !Inside(ViewArea(view.Clip, image.Width, image.Height), ax, ay)) {
+      return;
+    }
+    image.Row(ay)[ax] = screen;
+    MarkDirty(ax, ay, ax, ay);
+  }
+  WakePresenter();
+}
+
+std::uint16_t WindowGetPixel(std::int16_t x, std::int16_t y) {
+  const ViewPort& view = Draw().View;
+  const int ax = x + view.StartX;
+  const int ay = y + view.StartY;
+  std::uint32_t screen;
+  {
+    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    BackingImage& image = Backing();
+    if (!image.GraphRunning || !Inside(ViewArea(false, image.Width, image.Height), ax, ay)) {
+      return 0;
+    }
+    screen = image.Row(ay)[ax];
+  }
+  return PaletteIndexOf(screen);
+}
+
+// The hot path of clearing and filling: one lock, one clipped fill.
+void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
+  const DrawState& d = Draw();
+  int a = std::min(x1, x2) + d.View.StartX;
+  int b = std::max(x1, x2) + d.View.StartX;
+  const int row = y + d.View.StartY;
+  const std::uint32_t color = ScreenColor(d.CurrentColor);
+  {
+    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    BackingImage& image = Backing();
+    if (!image.GraphRunning ||
+        !ClipRun(ViewArea(d.View.Clip, image.Width, image.Height), a, b, row)) {
+      return;
+    }
+    WriteRun(image.Row(row) + a, b - a + 1, 1, color, d.WriteMode);
+    MarkDirty(a, row, b, row);
+  }
+  WakePresenter();
+}
+
+void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
+  const DrawState& d = Draw();
+  const int column = x + d.View.StartX;
+  int a = std::min(y1, y2) + d.View.StartY;
+  int b = std::max(y1, y2) + d.View.StartY;
+  const std::uint32_t color = ScreenColor(d.CurrentColor);
+  {
+    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    BackingImage& image = Backing();
+    const Rect area = ViewArea(d.View.Clip, image.Width, image.Height);
+    if (!image.GraphRunning || column < area.x0 || column > area.x1) return;
+    a = std::max(a, area.y0);
+    b = std::min(b, area.y1);
+    if (a > b) return;
+    WriteRun(image.Row(a) + column, b - a + 1, image.Width, color, d.WriteMode);
+    MarkDirty(column, a, column, b);
+  }
+  WakePresenter();
+}
+
+void GenericHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
+  const ViewPort& view = Draw().View;
+  int a = std::min(x1, x2) + view.StartX;
+  int b = std::max(x1, x2) + view.StartX;
+  const int row = y + view.StartY;
+  if (!ClipRun(SurfaceViewArea(), a, b, row)) return;
+  for (int x = a; x <= b; ++x) {
+    Ops().DirectPutPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(row));
+  }
+}
+
+void GenericVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
+  const ViewPort& view = Draw().View;
+  const Rect area = SurfaceViewArea();
+  const int column = x + view.StartX;
+  const int a = std::max(std::min(y1, y2) + view.StartY, area.y0);
+  const int b = std::min(std::max(y1, y2) + view.StartY, area.y1);
+  if (column < area.x0 || column > area.x1) return;
+  for (int y = a; y <= b; ++y) {
+    Ops().DirectPutPixel(static_cast<std::int16_t>(column), static_cast<std::int16_t>(y));
+  }
+}
+
+namespace {
+
+bool Fits16(int v) {
+  return v >= -32768 && v <= 32767;
+}
+std::int16_t To16(int v) {
+  return static_cast<std::int16_t>(v);
+}
+
+bool SolidPattern() {
+  const auto& bits = Draw().LinePatterns;
+  return std::all_of(bits.begin(), bits.end(), [](bool b) { return b; });
+}
+
+// One pixel wide, viewport coordinates, along the Bresenham path. A solid line goes out as one
+// run per row (or column) so that the run writers clip it; a styled one pixel by pixel.
+void ThinLine(int x1, int y1, int x2, int y2) {
+  const bool solid = SolidPattern();
+  const auto& pattern = Draw().LinePatterns;
+  const int dx = std::abs(x2 - x1);
+  const int dy = std::abs(y2 - y1);
+  const int sx = x1 <= x2 ? 1 : -1;
+  const int sy = y1 <= y2 ? 1 : -1;
+  const bool xMajor = dx >= dy;
+  const int major = xMajor ? dx : dy;
+  const int minor = xMajor ? dy : dx;
+  int x = x1;
+  int y = y1;
+  int runStart = xMajor ? x1 : y1;
+  int error = 2 * minor - major;
+  for (int i = 0;; ++i) {
+    const bool last = i == major;
+    const bool stepMinor = !last && error > 0;
+    if (!solid) {
+      if (pattern[i % 16]) Ops().HLine(To16(x), To16(x), To16(y));
+    } else if (last || stepMinor) {
+      if (xMajor) {
+        Ops().HLine(To16(runStart), To16(x), To16(y));
+      } else {
+        Ops().VLine(To16(x), To16(runStart), To16(y));
+      }
+    }
+    if (last) break;
+    if (stepMinor) {
+      (xMajor ? y : x) += xMajor ? sy : sx;
+      error -= 2 * major;
+    }
+    error += 2 * minor;
+    (xMajor ? x : y) += xMajor ? sx : sy;
+    if (stepMinor) runStart = xMajor ? x : y;
+  }
+}
+
+}  // namespace
+
+// Thick lines are three thin ones side by side across the line's major direction.
+void GenericLine(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
+  if (Draw().LineInfo.Thickness != ThickWidth) {
+    ThinLine(x1, y1, x2, y2);
+    return;
+  }
+  const bool xMajor = std::abs(x2 - x1) >= std::abs(y2 - y1);
+  for (int offset = -1; offset <= 1; ++offset) {
+    if (xMajor && Fits16(y1 + offset) && Fits16(y2 + offset)) {
+      ThinLine(x1, y1 + offset, x2, y2 + offset);
+    } else if (!xMajor && Fits16(x1 + offset) && Fits16(x2 + offset)) {
+      ThinLine(x1 + offset, y1, x2 + offset, y2);
+    }
+  }
+}
+
+// A run with x1 > x2 is empty: the ellipse passes such runs for rows of a sector it skips.
+void GenericPatternLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
+  DrawState& d = Draw();
+  const ViewPort view = d.View;
+  int a = x1 + view.StartX;
+  int b = x2 + view.StartX;
+  const int row = y + view.StartY;
+  if (a > b || !ClipRun(SurfaceViewArea(), a, b, row)) return;
+  const std::int16_t savedMode = d.WriteMode;
+  const std::uint16_t foreground = d.CurrentColor;
+  d.WriteMode = CopyPut;
+  const std::uint8_t bits = FillPatternRows(d.Fill.Pattern)[row & 7];
+  if (bits == 0x00 || bits == 0xFF) {
+    if (bits == 0x00) d.CurrentColor = d.CurrentBkColor;
+    Ops().HLine(To16(a - view.StartX), To16(b - view.StartX), y);
+  } else {
+    for (int x = a; x <= b; ++x) {
+      d.CurrentColor = (bits & (0x80 >> (x & 7))) ? foreground : d.CurrentBkColor;
+      Ops().DirectPutPixel(To16(x), To16(row));
+    }
+  }
+  d.CurrentColor = foreground;
+  d.WriteMode = savedMode;
+}
+
+void GenericClearViewPort() {
+  DrawState& d = Draw();
+  d.CurrentX = 0;
+  d.CurrentY = 0;
+  const std::uint16_t savedColor = d.CurrentColor;
+  const std::int16_t savedMode = d.WriteMode;
+  const LineSettingsType savedLine = d.LineInfo;
+  d.CurrentColor = d.CurrentBkColor;
+  d.WriteMode = CopyPut;
+  d.LineInfo = LineSettingsType{SolidLn, 0xFFFF, NormWidth};
+  for (int row = 0; row <= d.View.Height; ++row) {
+    Ops().HLine(0, d.View.Width, To16(row));
+  }
+  d.CurrentColor = savedColor;
+  d.WriteMode = savedMode;
+  d.LineInfo = savedLine;
+}
+
+}  // namespace gfx
+
+using gfx::Draw;
+using gfx::Ops;
+
+void PutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
+  Ops().PutPixel(x, y, color);
+}
+
+std::uint16_t GetPixel(std::int16_t x, std::int16_t y) {
+  return Ops().GetPixel(x, y);
+}
+
+void Line(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
+  Ops().Line(x1, y1, x2, y2);
+}
+
+// Each side stops one short of the next, so every corner is drawn exactly once.
+void Rectangle(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
+  auto line = Ops().Line;
+  line(x1, y1, static_cast<std::int16_t>(x2 - 1), y1);
+  line(x1, static_cast<std::int16_t>(y1 + 1), x1, y2);
+  line(x2, y1, x2, static_cast<std::int16_t>(y2 - 1));
+  line(static_cast<std::int16_t>(x1 + 1), y2, x2, y2);
+}
+
+void FillEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius, std::uint16_t yRadius) {
+  Ops().InternalEllipse(x, y, xRadius, yRadius, 0, 360, Ops().PatternLine);
+}
+
+void ClearDevice() {
+  gfx::DrawState& d = Draw();
+  d.CurrentX = 0;
+  d.CurrentY = 0;
+  const gfx::ViewPort saved = d.View;
+  d.View = gfx::ViewPort{0, 0, gfx::Mode().MaxX, gfx::Mode().MaxY, true};
+  Ops().ClearViewPort();
+  d.View = saved;
+}
+
+void ClearViewPort() {
+  Ops().ClearViewPort();
+}
+
+void OutTextXY(std::int16_t x, std::int16_t y, std::string_view text) {
+  Ops().OutTextXY(x, y, text);
+}

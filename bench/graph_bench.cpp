@@ -1,0 +1,71 @@
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "gfx/graph.h"
+#include "gfx/platform.h"
+
+namespace {
+
+constexpr int kWidth = 1920;
+constexpr int kHeight = 1080;
+
+void OpenHeadless(int width, int height) {
+  gfx::UseHeadlessPlatform(gfx::DesktopSize{width, height, width, height});
+  std::int16_t driver = Detect;
+  std::int16_t mode = 0;
+  InitGraph(driver, mode, "");
+  GraphResult();
+}
+
+// What clearing the surface can at best cost: one fill of a buffer of the same size.
+void BM_FillBufferBaseline(benchmark::State& state) {
+  std::vector<std::uint32_t> buffer(static_cast<std::size_t>(kWidth) * kHeight);
+  std::uint32_t value = 0;
+  for (auto _ : state) {
+    std::fill(buffer.begin(), buffer.end(), ++value);
+    benchmark::DoNotOptimize(buffer.data());
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_FillBufferBaseline);
+
+void BM_ClearDevice(benchmark::State& state) {
+  OpenHeadless(kWidth, kHeight);
+  std::uint16_t background = 0;
+  for (auto _ : state) {
+    // Alternate the colour so that every clear really writes.
+    SetBkColor(static_cast<std::uint16_t>(++background & 1));
+    ClearDevice();
+    benchmark::ClobberMemory();
+  }
+  CloseGraph();
+}
+BENCHMARK(BM_ClearDevice);
+
+void FillDiscs(benchmark::State& state, std::uint16_t pattern) {
+  OpenHeadless(640, 480);
+  SetColor(Red);
+  SetFillStyle(pattern, 56);
+  int i = 0;
+  for (auto _ : state) {
+    ++i;
+    FillEllipse(static_cast<std::int16_t>(10 + i % 600), static_cast<std::int16_t>(10 + i % 460), 5,
+                5);
+  }
+  CloseGraph();
+}
+
+void BM_FillEllipseSolid(benchmark::State& state) {
+  FillDiscs(state, SolidFill);
+}
+BENCHMARK(BM_FillEllipseSolid);
+
+void BM_FillEllipsePattern11(benchmark::State& state) {
+  FillDiscs(state, CloseDotFill);
+}
+BENCHMARK(BM_FillEllipsePattern11);
+
+}  // namespace

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "gfx/context.h"
+#include "gfx/graph.h"
+#include "gfx/inspect.h"
+#include "gfx/palette.h"
+#include "gfx/platform.h"
+
+// What a colour number of the default palette looks like on the surface.
+inline std::uint32_t Screen(std::uint16_t color) {
+  const gfx::RGBColor c = gfx::DefaultColors()[color];
+  return (std::uint32_t{c.Red} << 16) | (std::uint32_t{c.Green} << 8) | c.Blue;
+}
+
+// A graphics window on the headless platform for each test, closed afterwards with no result
+// code left pending.
+class HeadlessGraph : public ::testing::Test {
+ protected:
+  void SetUp() override { OpenOn(gfx::DesktopSize{}); }
+
+  void TearDown() override {
+    if (gfx::Mode().IsGraphMode) CloseGraph();
+    GraphResult();
+  }
+
+  static void OpenOn(gfx::DesktopSize desktop) {
+    if (gfx::Mode().IsGraphMode) CloseGraph();
+    gfx::UseHeadlessPlatform(desktop);
+    std::int16_t driver = Detect;
+    std::int16_t mode = 0;
+    InitGraph(driver, mode, "");
+    ASSERT_EQ(GraphResult(), grOk);
+  }
+};
+
+// Every pixel that is not black, read under the drawing lock.
+inline std::set<std::pair<int, int>> LitPixels() {
+  std::set<std::pair<int, int>> lit;
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  gfx::BackingImage& image = gfx::Backing();
+  for (int y = 0; y < image.Height; ++y) {
+    for (int x = 0; x < image.Width; ++x) {
+      if (image.Row(y)[x] != 0) lit.insert({x, y});
+    }
+  }
+  return lit;
+}
