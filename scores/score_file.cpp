@@ -136,8 +136,9 @@ void CheckReplaceable() {
   if (!probe.Valid() && errno != ENOENT) Fail(errno, runtime::IoDirection::kOpen);
 }
 
-// For a directory that lets the table be written but no file be created beside it: the table is
-// rewritten in its own file, which is not atomic but is what can be done there.
+// For a directory that lets the table be written but no file be created beside it, and for a
+// table reached through a link: the table is rewritten in its own file, which is not atomic but
+// is what can be done there.
 void RewriteInPlace(const TRecBytes& bytes) {
   FileDescriptor file(open(kScoreFileName, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
   if (!file.Valid()) Fail(errno, runtime::IoDirection::kOpen);
@@ -164,6 +165,10 @@ void SyncDirectory() {
 // Writes the whole table beside "scores.db" and renames it over the old one, so that a crash at
 // any moment leaves either the old table or the new one.
 void ReplaceTable(const TRecBytes& bytes, int keptMode) {
+  // A player who linked "scores.db" to a table kept elsewhere expects that table to be updated,
+  // not the link to be replaced by a file.
+  struct stat link;
+  if (lstat(kScoreFileName, &link) == 0 && S_ISLNK(link.st_mode)) return RewriteInPlace(bytes);
   char tempName[64];
   std::snprintf(tempName, sizeof tempName, "%s.tmp%ld", kScoreFileName,
                 static_cast<long>(getpid()));

@@ -193,6 +193,17 @@ TEST_F(ScoreFile, RewriteKeepsThePermissionsOfTheOldFile) {
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
+TEST_F(ScoreFile, TableReachedThroughALinkIsUpdatedWhereItIs) {
+  ASSERT_EQ(mkdir("shared", 0755), 0);
+  WriteFile("shared/table", Record({{"a", 5}}));
+  ASSERT_EQ(symlink("shared/table", "scores.db"), 0);
+  Merge(7, "b");
+  struct stat info;
+  ASSERT_EQ(lstat("scores.db", &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(RowsOf(ReadFile("shared/table")), (std::vector<Row>{{"b", 7}, {"a", 5}}));
+}
+
 TEST_F(ScoreFile, TemporaryLeftByAnEarlierRunWithTheSamePidIsReplaced) {
   const std::string stale = "scores.db.tmp" + std::to_string(getpid());
   WriteFile(stale, Bytes(100, 0xEE));
