@@ -1,5 +1,6 @@
 #include "runtime/run_error.h"
 
+#include <dlfcn.h>
 #include <execinfo.h>
 
 #include <atomic>
@@ -11,6 +12,17 @@ namespace runtime {
 namespace {
 
 std::atomic<FatalCleanup> fatalCleanup{nullptr};
+
+// A code address as its offset within the executable or library that holds it, so that the
+// report means the same from run to run and can be looked up with addr2line.
+std::uintptr_t ModuleOffset(const void* address) {
+  Dl_info info{};
+  const auto raw = reinterpret_cast<std::uintptr_t>(address);
+  if (dladdr(address, &info) != 0 && info.dli_fbase != nullptr) {
+    return raw - reinterpret_cast<std::uintptr_t>(info.dli_fbase);
+  }
+  return raw;
+}
 
 }  // namespace
 
@@ -42,24 +54,29 @@ int IoResultFromErrno(int systemError, IoDirection direction) {
   }
 }
 
-void SetFatalCleanup(FatalCleanup cleanup) { fatalCleanup.store(cleanup); }
+void SetFatalCleanup(FatalCleanup cleanup) {
+  fatalCleanup.store(cleanup);
+}
 
 void RunErrorAt(int code, const void* address) {
   // Only one report, even if the cleanup itself fails and comes back here.
   if (FatalCleanup cleanup = fatalCleanup.exchange(nullptr)) cleanup();
   std::fflush(stdout);
-  std::printf("Runtime error %d at $%08" PRIXPTR "\n",
-              code, static_cast<std::uintptr_t>(reinterpret_cast<std::uintptr_t>(address)) & 0xFFFFFFFFu);
+  std::printf("Runtime error %d at $%08" PRIXPTR "\n", code, ModuleOffset(address) & 0xFFFFFFFFu);
   void* frames[64];
   const int count = backtrace(frames, 64);
   // Frame 0 is this function; the report starts at its caller.
   for (int i = 1; i < count; ++i) {
-    std::printf("  $%016" PRIXPTR "\n", reinterpret_cast<std::uintptr_t>(frames[i]));
+    Dl_info info{};
+    const char* module = dladdr(frames[i], &info) != 0 && info.dli_fname ? info.dli_fname : "?";
+    std::printf("  $%08" PRIXPTR "  %s\n", ModuleOffset(frames[i]) & 0xFFFFFFFFu, module);
   }
   std::fflush(stdout);
   std::exit(code);
 }
 
-void RunError(int code) { RunErrorAt(code, __builtin_return_address(0)); }
+void RunError(int code) {
+  RunErrorAt(code, __builtin_return_address(0));
+}
 
 }  // namespace runtime
