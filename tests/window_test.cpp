@@ -240,10 +240,11 @@ TEST_F(WindowTest, KeysArriveAsTheirTableBytes) {
   ASSERT_TRUE(Xdotool({"key", "--window", id, "alt+F2"}));
   ASSERT_TRUE(Xdotool({"keyup", "--window", id, "alt"}));
   ASSERT_TRUE(Xdotool({"key", "--window", id, "BackSpace", "Tab", "KP_Enter", "Home", "F10"}));
-  ASSERT_TRUE(Xdotool({"type", "--window", id, "Hz"}));
+  // "\u00e9" is one character, 233, not its two UTF-8 bytes.
+  ASSERT_TRUE(Xdotool({"type", "--window", id, "H\u00e9z"}));
 
-  const std::vector<int> expected{0, 72, 119, 13, 27, 0, 94, 0,  105,
-                                  8, 9,  13,  0,  71, 0, 68, 72, 122};
+  const std::vector<int> expected{0, 72, 119, 13, 27, 0,  94, 0,   105, 8,
+                                  9, 13, 0,   71, 0,  68, 72, 233, 122};
   std::vector<int> got;
   for (std::size_t i = 0; i < expected.size(); ++i) got.push_back(NextKey());
   EXPECT_EQ(got, expected);
@@ -330,10 +331,11 @@ TEST_F(WindowLossTest, DisplayGoingAwayEndsTheWindowButNotTheProgram) {
               "WindowClosed after [0-9]+ ms");
 }
 
-[[noreturn]] void OpenWithoutADisplay() {
+[[noreturn]] void OpenWithoutADisplay(const char* videoDriver) {
   xvfb::Server server;
   if (!server.Start()) Finish(server, 10, "Xvfb did not start");
-  server.Kill();  // DISPLAY now names a display nobody answers
+  server.Kill();  // DISPLAY now names a display nobody answers, so no message box either
+  if (videoDriver != nullptr) setenv("SDL_VIDEODRIVER", videoDriver, 1);
   gfx::UseWindowPlatform();
   std::int16_t driver = Detect, mode = 0;
   InitGraph(driver, mode, "");
@@ -342,8 +344,13 @@ TEST_F(WindowLossTest, DisplayGoingAwayEndsTheWindowButNotTheProgram) {
 }
 
 TEST_F(WindowLossTest, NoDisplayMeansGraphicsErrorAndAMessage) {
-  EXPECT_EXIT(OpenWithoutADisplay(), testing::ExitedWithCode(0),
+  EXPECT_EXIT(OpenWithoutADisplay(nullptr), testing::ExitedWithCode(0),
               "Window creation failed\nInitGraph gave -11");
+}
+
+TEST_F(WindowLossTest, NoVideoSystemAtAllIsAFailedRegistration) {
+  EXPECT_EXIT(OpenWithoutADisplay("none-such"), testing::ExitedWithCode(0),
+              "Window registration failed\nInitGraph gave -11");
 }
 
 }  // namespace
