@@ -1,0 +1,770 @@
+#!/usr/bin/env python3
+"""A high score's whole road through the real game, on an Xvfb of its own.
+
+    high_score_e2e.py SNAKE_BINARY
+
+First run, in a fresh directory, with the game's standard input and output on a pseudo-terminal:
+New Game, the snake is steered onto the prize by reading the board off the screen until it has
+eaten, ESC, ESC, Quit; the name is typed into the terminal's line editor, the best score is echoed
+on a line of its own and scores.db holds exactly that one entry. Second run in the same directory:
+"Best players" lists the entry in red, Quit asks nothing and leaves scores.db as it was.
+
+Exit code 0 when it passed, 1 when it failed, 77 when a tool it needs is missing.
+"""
+
+import array
+import ctypes
+import fcntl
+import os
+import select
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import traceback
+from collections import Counter, deque
+
+SKIP = 77
+NAME = b"Tester"
+PROMPT = b"Enter your name : "
+TOTAL_BUDGET = 100.0  # seconds for the whole test, well inside the CTest timeout
+PLAY_BUDGET = 20.0  # seconds of steering, over as many games as it takes to eat once
+
+STEP = 15  # pixels between neighbouring cells
+REACH = 9  # cells run from -REACH to REACH on both axes; the wall is at +-(REACH + 1)
+DISC = 5  # disc radius
+
+RED = (168, 0, 0)
+TEXT_WHITE = (255, 255, 255)  # text in colour 15 is pure white, not the palette's entry
+SNAKE_FILL = (124, 124, 252)
+YELLOW = (252, 252, 0)
+LIGHT_BLUE = (84, 84, 252)
+
+UP, DOWN, LEFT, RIGHT = (0, -1), (0, 1), (-1, 0), (1, 0)
+DIRECTIONS = (UP, DOWN, LEFT, RIGHT)
+KEY_OF = {UP: "Up", DOWN: "Down", LEFT: "Left", RIGHT: "Right"}
+NAME_OF = {UP: "up", DOWN: "down", LEFT: "left", RIGHT: "right"}
+
+MENU = ("New Game", "Controls", "Best players", "Quit")
+
+started = time.monotonic()
+
+
+class Failed(Exception):
+    pass
+
+
+def log(message):
+    print(f"[{time.monotonic() - started:6.2f}s] {message}", flush=True)
+
+
+def check(condition, message):
+    if not condition:
+        raise Failed(message)
+
+
+def die_with_parent():
+    """Children die with the test even when it is killed outright (a CTest timeout)."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
+
+
+class Children:
+    """Every process the test starts, so that each is ended by its own id on the way out."""
+
+    def __init__(self):
+        self.processes = []
+
+    def add(self, process):
+        self.processes.append(process)
+        return process
+
+    def end_all(self):
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                process.kill()
+        for process in self.processes:
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                pass
+
+
+def start_xvfb(children, work):
+    readable, writable = os.pipe()
+    command = ["Xvfb", "-displayfd", str(writable), "-screen", "0", "1280x1024x24"]
+    with open(os.path.join(work, "xvfb.log"), "wb") as xvfb_log:
+        children.add(
+            subprocess.Popen(
+                command + ["-nolisten", "tcp"],
+                pass_fds=(writable,),
+                stdin=subprocess.DEVNULL,
+                stdout=xvfb_log,
+                stderr=xvfb_log,
+                preexec_fn=die_with_parent,
+            )
+        )
+    os.close(writable)
+    number = b""
+    deadline = time.monotonic() + 10
+    while not number.endswith(b"\n") and time.monotonic() < deadline:
+        ready, _, _ = select.select([readable], [], [], 0.2)
+        if ready:
+            chunk = os.read(readable, 16)
+            if not chunk:
+                break
+            number += chunk
+    os.close(readable)
+    if not number.strip():
+        with open(os.path.join(work, "xvfb.log"), "rb") as f:
+            sys.stdout.write(f.read().decode(errors="replace"))
+        raise Failed("Xvfb did not start")
+    return ":" + number.decode().strip()
+
+
+def run(args, timeout):
+    """A helper tool's result; one that hangs fails the test."""
+    try:
+        return subprocess.run(
+            args, stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout, check=False
+        )
+    except subprocess.TimeoutExpired:
+        raise Failed(f"{' '.join(args)} did not finish within {timeout} s") from None
+
+
+def tool(*args, timeout=5):
+    result = run(list(args), timeout)
+    return result.returncode, result.stdout.decode(errors="replace")
+
+
+class Frame:
+    """One picture of the game's client area, read back with xwd."""
+
+    def __init__(self, data):
+        fields = struct.unpack(">25I", data[:100])
+        header_size, pixmap_format = fields[0], fields[2]
+        self.width, self.height = fields[4], fields[5]
+        byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
+        self.masks = fields[14:17]
+        colours = fields[19]
+        check(
+            pixmap_format == 2 and bits_per_pixel == 32 and bytes_per_line % 4 == 0,
+            f"unexpected xwd image: format {pixmap_format}, {bits_per_pixel} bits per pixel",
+        )
+        start = header_size + 12 * colours
+        self.stride = bytes_per_line // 4
+        self.pixels = array.array("I")
+        check(self.pixels.itemsize == 4, "no 32-bit array type")
+        self.pixels.frombytes(data[start : start + bytes_per_line * self.height])
+        if (byte_order == 1) != (sys.byteorder == "big"):
+            self.pixels.byteswap()
+
+    def value(self, rgb):
+        """The pixel value of a colour in this image's layout."""
+        value = 0
+        for component, mask in zip(rgb, self.masks):
+            shift = (mask & -mask).bit_length() - 1
+            bits = bin(mask).count("1")
+            value |= (component >> (8 - bits)) << shift
+        return value
+
+    def rgb(self, value):
+        """The colour of a pixel value, 8 bits a component."""
+        components = []
+        for mask in self.masks:
+            shift = (mask & -mask).bit_length() - 1
+            bits = bin(mask).count("1")
+            components.append(((value & mask) >> shift) << (8 - bits))
+        return tuple(components)
+
+    def count(self, rgb, x, y, width, height):
+        """Pixels of exactly that colour in a rectangle (clipped to the image)."""
+        value = self.value(rgb)
+        x0, x1 = max(x, 0), min(x + width, self.width)
+        total = 0
+        for row in range(max(y, 0), min(y + height, self.height)):
+            base = row * self.stride
+            total += self.pixels[base + x0 : base + x1].count(value)
+        return total
+
+    def box(self, rgb, x, y, width, height):
+        """Which pixels of a rectangle have that colour, row by row: a glyph's shape."""
+        value = self.value(rgb)
+        return tuple(
+            tuple(self.pixels[row * self.stride + x + i] == value for i in range(width))
+            for row in range(y, y + height)
+        )
+
+
+class Screen:
+    def __init__(self, window, geometry):
+        self.window = window
+        self.width, self.height = geometry
+        # The centre of the client area, rounded down as the game rounds it.
+        self.mx2 = (self.width - 1) // 2
+        self.my2 = (self.height - 1) // 2
+        self.last = None
+        self.keys = []
+
+    def grab(self):
+        result = run(["xwd", "-id", self.window, "-silent"], 5)
+        check(result.returncode == 0, f"xwd failed: {result.stderr.decode(errors='replace')}")
+        frame = Frame(result.stdout)
+        check(
+            (frame.width, frame.height) == (self.width, self.height),
+            f"window is {frame.width}x{frame.height}, expected {self.width}x{self.height}",
+        )
+        self.last = frame
+        return frame
+
+    def key(self, name):
+        self.keys.append(f"{time.monotonic() - started:.2f}s {name}")
+        code, _ = tool("xdotool", "windowfocus", self.window, "key", name)
+        if code != 0:
+            tool("xdotool", "key", name)
+
+    def report(self):
+        """What the last picture showed, and the last keys sent."""
+        print("--- keys sent:", ", ".join(self.keys[-30:]) or "none")
+        if self.last is None:
+            print("--- no picture was read")
+            return
+        frame = self.last
+        snake, prizes = self.board(frame)
+        print(
+            f"--- last picture: snake cells {sorted(snake)}, red cells {prizes}, "
+            f"menu highlight {self.highlighted(frame)}, end screen {self.end_screen(frame)}"
+        )
+        colours = Counter(frame.pixels).most_common(10)
+        print("--- its commonest colours:", ", ".join(f"{frame.rgb(v)}: {n}" for v, n in colours))
+
+    def centre_of(self, cell):
+        return self.mx2 + STEP * cell[0], self.my2 + STEP * cell[1]
+
+    def board(self, frame):
+        """The snake's cells and the cells that show a prize's red outline."""
+        snake, prizes = set(), []
+        size = 2 * DISC + 1
+        for j in range(-REACH, REACH + 1):
+            for i in range(-REACH, REACH + 1):
+                x, y = self.centre_of((i, j))
+                if frame.count(SNAKE_FILL, x - 1, y - 1, 3, 3) >= 5:
+                    snake.add((i, j))
+                elif frame.count(RED, x - DISC, y - DISC, size, size) >= 8:
+                    prizes.append((i, j))
+        return snake, prizes
+
+    def menu_item_box(self, index):
+        """Where menu item index (1..4) stands when it is highlighted (size 3 text)."""
+        text = MENU[index - 1]
+        return self.mx2 - len(text) // 2, self.my2 + 25 * index, 24 * len(text), 24
+
+    def highlighted(self, frame):
+        for index in range(1, len(MENU) + 1):
+            if frame.count(LIGHT_BLUE, *self.menu_item_box(index)) > 100:
+                return index
+        return None
+
+    def end_screen(self, frame):
+        return (
+            frame.count(TEXT_WHITE, self.mx2 - 50, self.my2, 9 * 16, 16) > 100
+            and frame.count(TEXT_WHITE, self.mx2 - 50, self.my2 + 40, 13 * 16, 16) > 100
+        )
+
+    def countdown(self, frame):
+        return frame.count(YELLOW, self.mx2, self.my2, 16, 16) > 10
+
+    def score_digit(self, frame):
+        """The first digit of the play screen's "Scores N", drawn white at (100, 100)."""
+        return frame.box(TEXT_WHITE, 100 + 7 * 16, 100, 16, 16)
+
+
+class Game:
+    """One run of the game binary, its standard input and output on a pseudo-terminal."""
+
+    def __init__(self, children, binary, work, display, label):
+        self.master, slave = os.openpty()
+        self.transcript = bytearray()
+        self.stderr_path = os.path.join(work, f"{label}.stderr")
+        env = dict(os.environ, DISPLAY=display, DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent")
+
+        def child_setup():
+            die_with_parent()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        with open(self.stderr_path, "wb") as stderr:
+            self.process = children.add(
+                subprocess.Popen(
+                    [binary],
+                    cwd=work,
+                    env=env,
+                    stdin=slave,
+                    stdout=slave,
+                    stderr=stderr,
+                    start_new_session=True,
+                    preexec_fn=child_setup,
+                )
+            )
+        os.close(slave)
+        os.set_blocking(self.master, False)
+        self.open = True
+
+    def drain(self):
+        while self.open:
+            try:
+                chunk = os.read(self.master, 4096)
+            except BlockingIOError:
+                return
+            except OSError:  # EIO: every writer has gone
+                chunk = b""
+            if not chunk:
+                self.open = False
+                return
+            self.transcript += chunk
+
+    def wait_for_output(self, text, timeout):
+        deadline = time.monotonic() + timeout
+        while text not in self.transcript:
+            self.drain()
+            if time.monotonic() > deadline or self.process.poll() is not None and not self.open:
+                return False
+            select.select([self.master], [], [], 0.05)
+        return True
+
+    def wait_for_raw_mode(self, timeout):
+        """The line editor switches the terminal to raw mode once it reads."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if not termios.tcgetattr(self.master)[3] & termios.ICANON:
+                return True
+            self.drain()
+            time.sleep(0.02)
+        return False
+
+    def type(self, data):
+        os.write(self.master, data)
+
+    def wait_exit(self, timeout):
+        deadline = time.monotonic() + timeout
+        while self.process.poll() is None and time.monotonic() < deadline:
+            self.drain()
+            time.sleep(0.05)
+        self.drain()
+        return self.process.poll()
+
+    def stderr(self):
+        with open(self.stderr_path, "rb") as f:
+            return f.read().decode(errors="replace")
+
+    def report(self):
+        print("--- terminal transcript:", repr(bytes(self.transcript)))
+        print("--- standard error:", self.stderr() or "(empty)")
+        print("--- exit code:", self.process.poll())
+
+    def close(self):
+        os.close(self.master)
+
+
+def find_window(timeout):
+    code, out = tool(
+        "xdotool", "search", "--sync", "--name", "^Graph window application$", timeout=timeout
+    )
+    windows = out.split()
+    check(code == 0 and windows, f"no game window appeared (xdotool: {code} {out!r})")
+    window = windows[0]
+    _, geometry = tool("xdotool", "getwindowgeometry", "--shell", window)
+    values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
+    return Screen(window, (int(values["WIDTH"]), int(values["HEIGHT"])))
+
+
+def poll(screen, condition, timeout, interval, what):
+    """Reads the screen until condition(frame) holds; the last frame is returned."""
+    deadline = time.monotonic() + timeout
+    while True:
+        frame = screen.grab()
+        if condition(frame):
+            return frame
+        check(time.monotonic() < deadline, f"timed out waiting for {what}")
+        time.sleep(interval)
+
+
+def choose_menu_item(screen, index):
+    """From the menu with "New Game" highlighted: Down with gaps (the menu acts only on the last
+    of several waiting keys), checking the highlight, then Return."""
+    poll(screen, lambda f: screen.highlighted(f) == 1, 20, 0.1, "the menu")
+    for below in range(2, index + 1):
+        screen.key("Down")
+        poll(
+            screen,
+            lambda f: screen.highlighted(f) == below,
+            3,
+            0.05,
+            f'"{MENU[below - 1]}" highlighted',
+        )
+        time.sleep(0.3)
+    screen.key("Return")
+    log(f'chose "{MENU[index - 1]}"')
+
+
+def add(a, b):
+    return a[0] + b[0], a[1] + b[1]
+
+
+def reverse(direction):
+    return -direction[0], -direction[1]
+
+
+def distance(a, b):
+    return abs(a[0] - b[0]) + abs(a[1] - b[1])
+
+
+def inside(cell):
+    return abs(cell[0]) <= REACH and abs(cell[1]) <= REACH
+
+
+def on_edge(cell):
+    return abs(cell[0]) == REACH or abs(cell[1]) == REACH
+
+
+class Tracker:
+    """Follows the head from frame to frame: the snake's new cells form a chain from the old
+    head, since every step adds the cell in front of it."""
+
+    def __init__(self):
+        self.cells = {(0, 0), (-1, 0), (-2, 0)}
+        self.head, self.direction, self.steps = (0, 0), RIGHT, 0
+
+    def update(self, snake):
+        """Takes a frame's snake; False for a frame caught while the snake was being redrawn."""
+        if len(snake) < len(self.cells):
+            return False
+        if self.head in snake:
+            path, cell = [], self.head
+            while True:
+                ahead = [
+                    n
+                    for n in (add(cell, d) for d in DIRECTIONS)
+                    if n in snake and n not in self.cells and n not in path
+                ]
+                if len(ahead) != 1:
+                    break
+                cell = ahead[0]
+                path.append(cell)
+            if path:
+                before = path[-2] if len(path) > 1 else self.head
+                self.direction = (path[-1][0] - before[0], path[-1][1] - before[1])
+                self.head = path[-1]
+                self.steps += len(path)
+        else:
+            # Several ticks went by unseen: the end of the chain farthest from the old tail.
+            tail = max(self.cells, key=lambda c: distance(c, self.head))
+            ends = [c for c in snake if sum(add(c, d) in snake for d in DIRECTIONS) <= 1]
+            if not ends:
+                return False
+            self.head = max(ends, key=lambda c: distance(c, tail))
+            neck = [add(self.head, d) for d in DIRECTIONS if add(self.head, d) in snake]
+            if neck:
+                self.direction = (self.head[0] - neck[0][0], self.head[1] - neck[0][1])
+            self.steps += 1
+        self.cells = set(snake)
+        return True
+
+
+def path_length(start, heading, target, blocked):
+    """Fewest steps from start (entered going heading) to target without turning straight back,
+    crossing the wall or the snake's body; None when there is no way."""
+    if start == target:
+        return 0
+    seen = {(start, heading)}
+    queue = deque([(start, heading, 0)])
+    while queue:
+        cell, facing, distance = queue.popleft()
+        for d in DIRECTIONS:
+            if d == reverse(facing):
+                continue
+            nxt = add(cell, d)
+            if not inside(nxt) or nxt in blocked or (nxt, d) in seen:
+                continue
+            if nxt == target:
+                return distance + 1
+            seen.add((nxt, d))
+            queue.append((nxt, d, distance + 1))
+    return None
+
+
+def choose(head, direction, snake, target):
+    """The next direction toward the target. Between equally short ways it keeps off the edge
+    cells (a turn key that comes a tick late there runs the snake into the wall) and prefers
+    going straight."""
+    body = snake - {head}
+    best, best_rank = direction, None
+    for d in DIRECTIONS:
+        if d == reverse(direction):
+            continue
+        nxt = add(head, d)
+        if not inside(nxt) or nxt in body:
+            continue
+        length = path_length(nxt, d, target, body)
+        rank = (999 if length is None else length, on_edge(nxt) and nxt != target, d != direction)
+        if best_rank is None or rank < best_rank:
+            best, best_rank = d, rank
+    return best
+
+
+def await_game(screen):
+    """Waits through the intro and the countdown until the snake's first tick is on the screen."""
+    counting = False
+    deadline = time.monotonic() + 30
+    while True:
+        frame = screen.grab()
+        snake, _ = screen.board(frame)
+        if len(snake) >= 3:
+            return
+        if not counting and screen.countdown(frame):
+            counting = True
+            log("countdown")
+        check(time.monotonic() < deadline, "no game started within 30 s")
+        time.sleep(0.02 if counting else 0.25)
+
+
+def play_one_game(screen, play_deadline):
+    """Steers one game after its first tick. Returns the number of prizes eaten once the snake
+    has grown and the score text has changed, or 0 when the game ended without eating."""
+    tracker = Tracker()
+    prize = None
+    zero = None
+    grown = text_changed = False
+    pending, pending_since = None, 0
+    frames = 0
+    began = time.monotonic()
+    while True:
+        check(time.monotonic() < play_deadline, "the snake ate nothing within the time for play")
+        frame = screen.grab()
+        frames += 1
+        snake, prizes = screen.board(frame)
+        if not snake:
+            if screen.end_screen(frame):
+                log(f"the game ended without eating ({tracker.steps} steps, {frames} frames)")
+                return 0
+            continue
+        if not tracker.update(snake):
+            continue
+        digit = screen.score_digit(frame)
+        if any(any(row) for row in digit):
+            if zero is None:
+                zero = digit
+            elif digit != zero:
+                text_changed = True
+        if len(snake) > 3 and not grown:
+            grown = True
+            log(f"the snake grew to {len(snake)} cells at step {tracker.steps}")
+        if grown and text_changed:
+            took = (time.monotonic() - began) * 1000 / frames
+            log(f'the score text is no longer "Scores 0" ({frames} pictures, {took:.0f} ms each)')
+            return len(snake) - 3
+        if len(prizes) == 1 and prizes[0] != prize:
+            prize = prizes[0]
+            log(f"prize at {prize}, head at {tracker.head} going {NAME_OF[tracker.direction]}")
+        # A key shows its effect within two steps, or it came too late and was refused.
+        if pending is not None and (
+            tracker.direction == pending or tracker.steps >= pending_since + 2
+        ):
+            pending = None
+        wanted = choose(tracker.head, tracker.direction, snake, prize if prize else (0, 0))
+        if wanted != (pending if pending is not None else tracker.direction):
+            screen.key(KEY_OF[wanted])
+            pending, pending_since = wanted, tracker.steps
+
+
+def back_to_menu(screen):
+    """From a game that is ending: ESC on the end screen, unless a key already waiting there has
+    taken the game back to the menu."""
+    frame = poll(
+        screen,
+        lambda f: screen.end_screen(f) or screen.highlighted(f) == 1,
+        3,
+        0.05,
+        "the end screen",
+    )
+    if screen.end_screen(frame):
+        screen.key("Escape")
+    poll(screen, lambda f: screen.highlighted(f) == 1, 3, 0.05, "the menu after the game")
+
+
+def first_run(children, binary, work, display):
+    game = Game(children, binary, work, display, "first")
+    screen = None
+    try:
+        screen = find_window(10)
+        log(f"window {screen.width}x{screen.height}, centre ({screen.mx2}, {screen.my2})")
+        # Typed during the intro, Return waits for the menu, which starts New Game with it.
+        screen.key("Return")
+        play_deadline = None
+        eaten = 0
+        while not eaten:
+            await_game(screen)
+            log("the snake is moving")
+            if play_deadline is None:
+                play_deadline = time.monotonic() + PLAY_BUDGET
+            eaten = play_one_game(screen, play_deadline)
+            if eaten:
+                screen.key("Escape")  # ends the game after its next tick
+            back_to_menu(screen)
+            if not eaten:
+                screen.key("Return")
+        choose_menu_item(screen, 4)
+
+        check(game.wait_for_output(PROMPT, 10), "no name prompt on the terminal")
+        check(game.wait_for_raw_mode(5), "the terminal never went into raw mode for the name")
+        game.type(NAME + b"\r")
+        code = game.wait_exit(10)
+        check(code is not None, "the game did not end after the name")
+        check(code == 0, f"exit code {code}")
+        after = bytes(game.transcript).split(PROMPT, 1)[1]
+        lines = [line.rstrip(b"\r") for line in after.split(b"\n")]
+        check(len(lines) >= 2 and lines[0] == NAME, f"name line {lines[:1]!r}, expected {NAME!r}")
+        check(lines[1].isdigit(), f"the line after the name is {lines[1]!r}, not the score alone")
+        best = int(lines[1])
+        check(best >= eaten >= 1, f"best score {best}, but {eaten} eaten on the screen")
+        check(all(not line for line in lines[2:]), f"more output after the score: {lines[2:]!r}")
+        log(f"the terminal echoed the name and the best score {best}; exit code 0")
+        return best
+    except BaseException:
+        game.drain()
+        game.report()
+        if screen is not None:
+            screen.report()
+        raise
+    finally:
+        game.close()
+
+
+def check_score_file(path, best):
+    with open(path, "rb") as f:
+        data = f.read()
+    check(len(data) == 2582, f"scores.db is {len(data)} bytes, not 2582")
+    (size,) = struct.unpack_from("<H", data, 2580)
+    length = data[0]
+    name = data[1 : 1 + length]
+    (score,) = struct.unpack_from("<H", data, 256)
+    check(size == 1, f"scores.db holds {size} entries, not 1")
+    check((name, score) == (NAME, best), f"entry 1 is {(name, score)!r}, expected {(NAME, best)!r}")
+    log(f"scores.db: 2582 bytes, Size 1, entry 1 = ({name.decode()}, {score})")
+
+
+def expect_text_cells(frame, what, x, y, text):
+    """Red ink in each 16 x 16 character cell of a text that has ink there, none in its blanks,
+    and none in the 6 pixels before and after it: the text stands where it should."""
+    cells = [frame.count(RED, x + 16 * k, y, 16, 16) for k in range(len(text))]
+    before = frame.count(RED, x - 6, y, 6, 16)
+    after = frame.count(RED, x + 16 * len(text), y, 6, 16)
+    log(f"{what} {text!r}: red pixels per character {cells}, before {before}, after {after}")
+    for k, (ink, char) in enumerate(zip(cells, text)):
+        check((ink > 0) == (char != " "), f"{what}: character {k} {char!r} has {ink} red pixels")
+    check(before == 0 and after == 0, f"{what} is not where it should be")
+
+
+def second_run(children, binary, work, display, best):
+    path = os.path.join(work, "scores.db")
+    before = os.stat(path)
+    with open(path, "rb") as f:
+        contents = f.read()
+    game = Game(children, binary, work, display, "second")
+    screen = None
+    try:
+        screen = find_window(10)
+        choose_menu_item(screen, 3)
+        mx2, my2 = screen.mx2, screen.my2
+        # The footer is drawn after the rows: once it shows, the table is complete.
+        frame = poll(
+            screen,
+            lambda f: f.count(RED, mx2 - 10, my2 + 300, 13 * 16, 16) > 50,
+            5,
+            0.1,
+            "the high-score screen",
+        )
+        title = frame.count(RED, mx2 - 6, my2, 11 * 16, 16)
+        check(title > 100, f"no title on the high-score screen ({title} red pixels)")
+        digits = str(best)
+        field = " " * (3 - len(digits)) + digits  # right-aligned in 3 characters
+        for what, x, text in (
+            ("row number", mx2 - 10, "1. "),
+            ("name", mx2 + 45, NAME.decode()),
+            ("score", mx2 + 200, field),
+        ):
+            expect_text_cells(frame, what, x, my2 + 20, text)
+        # Nothing just above or below row 1, and no second row for a table of one entry.
+        for y, height in ((my2 + 16, 4), (my2 + 36, 24)):
+            stray = frame.count(RED, mx2 - 30, y, 300, height)
+            check(stray == 0, f"{stray} red pixels at y {y - my2} to {y - my2 + height - 1}")
+        screen.key("Escape")
+        choose_menu_item(screen, 4)
+        code = game.wait_exit(10)
+        check(code is not None, "the game did not end after Quit")
+        check(code == 0, f"exit code {code}")
+        check(PROMPT not in game.transcript, "a name was asked after a run that scored nothing")
+        after = os.stat(path)
+        with open(path, "rb") as f:
+            check(f.read() == contents, "scores.db changed")
+        check(
+            (after.st_ino, after.st_mtime_ns) == (before.st_ino, before.st_mtime_ns),
+            "scores.db was rewritten",
+        )
+        log("second run: the entry is listed, nothing asked, exit code 0, scores.db untouched")
+    except BaseException:
+        game.drain()
+        game.report()
+        if screen is not None:
+            screen.report()
+        raise
+    finally:
+        game.close()
+
+
+def out_of_time(*_):
+    raise Failed(f"still not done after {TOTAL_BUDGET:.0f} s")
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    binary = os.path.realpath(sys.argv[1])
+    for needed in ("Xvfb", "xdotool", "xwd"):
+        if shutil.which(needed) is None:
+            print(f"skipped: {needed} is not installed")
+            return SKIP
+
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    signal.signal(signal.SIGALRM, out_of_time)
+    signal.alarm(int(TOTAL_BUDGET))
+    children = Children()
+    work = tempfile.mkdtemp(prefix="high_score_e2e.")
+    try:
+        display = start_xvfb(children, work)
+        os.environ["DISPLAY"] = display  # for xdotool and xwd
+        log(f"Xvfb on {display}, working in {work}")
+        best = first_run(children, binary, work, display)
+        check_score_file(os.path.join(work, "scores.db"), best)
+        second_run(children, binary, work, display, best)
+        log("passed")
+        return 0
+    except Failed as failure:
+        log(f"FAILED: {failure}")
+        return 1
+    except Exception:  # a fault of the test itself still ends everything it started
+        traceback.print_exc()
+        log("FAILED")
+        return 1
+    finally:
+        signal.alarm(0)
+        children.end_all()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
