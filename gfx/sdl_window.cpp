@@ -13,6 +13,8 @@
 #include <SDL_syswm.h>
 #include <dlfcn.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -237,9 +239,19 @@ void ShowFailure(const char* text) {
   }
 }
 
+// A write to a display whose server has gone raises SIGPIPE in the writing thread, which would
+// end the process; blocked here, the write fails and Xlib reports the lost connection instead.
+void IgnoreBrokenConnections() {
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+}
+
 // The software window surface is a plain copy per present; the accelerated one costs several
 // milliseconds per frame under a virtual display and re-creates the window.
 bool StartSdl() {
+  IgnoreBrokenConnections();
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   return SDL_Init(SDL_INIT_VIDEO) == 0;

@@ -1,0 +1,356 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "gfx/context.h"
+#include "gfx/crt.h"
+#include "gfx/graph.h"
+#include "gfx/inspect.h"
+#include "gfx/platform.h"
+#include "tests/xvfb.h"
+
+// The real window on a private virtual display: what a player would see and type.
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kTitle[] = "Graph window application";
+constexpr std::uint32_t kUnreadable = 0xFFFFFFFFu;
+constexpr std::uint32_t kGrey19 = 0x2C2C2C;
+constexpr std::uint32_t kBlue56 = 0x7C7CFC;
+constexpr std::uint32_t kWhite = 0xFCFCFC;
+constexpr long kClosedWithinMs = 200;
+
+long MillisecondsSince(Clock::time_point start) {
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+void Pause(int milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// The next byte typed into the window, or -1 when none comes within a second.
+int NextKey() {
+  for (int i = 0; i < 200 && !KeyPressed(); ++i) Pause(5);
+  return KeyPressed() ? static_cast<unsigned char>(ReadKey()) : -1;
+}
+
+bool Xdotool(const std::vector<std::string>& arguments) {
+  std::vector<std::string> argv{"xdotool"};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  return xvfb::Run(argv).ExitCode == 0;
+}
+
+// A thread blocked in ReadKey, and when (after the start mark) it was told the window closed.
+class BlockedReader {
+ public:
+  BlockedReader() : thread_([this] { Read(); }) { Pause(100); }
+  ~BlockedReader() {
+    if (thread_.joinable()) thread_.join();
+  }
+  void MarkStart() { start_ = Clock::now(); }
+  // Milliseconds from the mark to WindowClosed; -1 if ReadKey returned a key or nothing happened
+  // within two seconds (the reader is then released with a key).
+  long ClosedAfterMs() {
+    if (done_.get_future().wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+      AddChar('x');
+    }
+    thread_.join();
+    return closedAfter_;
+  }
+
+ private:
+  void Read() {
+    try {
+      ReadKey();
+    } catch (const WindowClosed&) {
+      closedAfter_ = MillisecondsSince(start_);
+    }
+    done_.set_value();
+  }
+
+  Clock::time_point start_ = Clock::now();
+  std::atomic<long> closedAfter_{-1};
+  std::promise<void> done_;
+  std::thread thread_;
+};
+
+class WindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!xvfb::OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed: real-window tests skipped";
+    ASSERT_TRUE(server_.Start()) << "Xvfb did not start";
+    gfx::UseWindowPlatform();  // measures the desktop of this display
+  }
+
+  void TearDown() override {
+    if (gfx::Mode().IsGraphMode) CloseGraph();
+    GraphResult();
+  }
+
+  void WithWindowManager() {
+    if (!xvfb::OnPath("openbox")) GTEST_SKIP() << "openbox is not installed";
+    ASSERT_TRUE(server_.StartWindowManager()) << "openbox did not start";
+  }
+
+  void Open(std::int16_t driver = Detect, std::int16_t mode = 0) {
+    InitGraph(driver, mode, "");
+    ASSERT_EQ(GraphResult(), grOk);
+    window_ = xvfb::FindWindow(kTitle);
+    ASSERT_NE(window_, 0u) << "no window titled \"" << kTitle << "\" on " << server_.Display();
+  }
+
+  // What the screen shows at a client pixel once it shows `want`, or after a second of waiting.
+  std::uint32_t AwaitPixel(int x, int y, std::uint32_t want) {
+    std::uint32_t seen = screen_.Pixel(window_, x, y);
+    for (int i = 0; i < 200 && seen != want; ++i) {
+      Pause(5);
+      seen = screen_.Pixel(window_, x, y);
+    }
+    return seen;
+  }
+
+  xvfb::Server server_;
+  xvfb::Screen screen_;
+  unsigned long window_ = 0;
+};
+
+TEST_F(WindowTest, OpensTheTitledWindowAtTheModeSizeAndOpensAgainAfterClosing) {
+  ASSERT_TRUE(screen_.Connected());
+  const gfx::DesktopSize desktop = gfx::SdlPlatform().Desktop();
+  // No window manager: nothing framed, nothing taken from the screen.
+  EXPECT_EQ(desktop.W, 1280);
+  EXPECT_EQ(desktop.H, 1024);
+  EXPECT_EQ(desktop.FW, 1280);
+  EXPECT_EQ(desktop.FH, 1024);
+
+  Open();
+  int width = 0, height = 0;
+  ASSERT_TRUE(screen_.ClientSize(window_, width, height));
+  EXPECT_EQ(width, GetMaxX() + 1);
+  EXPECT_EQ(height, GetMaxY() + 1);
+  EXPECT_EQ(GetMaxColor(), 255);
+
+  CloseGraph();
+  EXPECT_EQ(GraphResult(), grOk);
+  EXPECT_EQ(xvfb::FindWindow(kTitle), 0u) << "the window outlived CloseGraph";
+
+  Open();
+  SetColor(White);
+  PutPixel(3, 4, White);
+  EXPECT_EQ(AwaitPixel(3, 4, kWhite), kWhite);
+}
+
+TEST_F(WindowTest, MaximizedWindowUnderAWindowManagerTakesTheRealClientArea) {
+  WithWindowManager();
+  const gfx::DesktopSize desktop = gfx::SdlPlatform().Desktop();
+  // The frame was measured: a framed window is smaller than the screen on both axes.
+  EXPECT_LT(desktop.W, 1280);
+  EXPECT_LT(desktop.H, 1024);
+  EXPECT_EQ(desktop.FW, 1280);
+
+  Open();
+  int width = 0, height = 0;
+  ASSERT_TRUE(screen_.ClientSize(window_, width, height));
+  EXPECT_EQ(width, GetMaxX() + 1);
+  EXPECT_EQ(height, GetMaxY() + 1);
+  EXPECT_EQ(width, 1280);
+  EXPECT_LT(height, 1024) << "the caption should take some of the screen";
+  EXPECT_EQ(gfx::inspect::Width(), width);
+  EXPECT_EQ(gfx::inspect::Height(), height);
+
+  SetColor(White);
+  PutPixel(GetMaxX(), GetMaxY(), White);
+  EXPECT_EQ(AwaitPixel(GetMaxX(), GetMaxY(), kWhite), kWhite);
+}
+
+TEST_F(WindowTest, DrawingShowsInExactColoursWithoutARepaintRequest) {
+  Open();
+  SetColor(19);
+  SetLineStyle(SolidLn, 0, ThickWidth);
+  Rectangle(100, 100, 300, 300);
+  SetColor(White);
+  SetLineStyle(SolidLn, 0, NormWidth);
+  SetFillStyle(SolidFill, 56);
+  FillEllipse(400, 200, 20, 20);
+
+  // Three-pixel sides, each outer corner two pixels short.
+  for (int offset : {-1, 0, 1}) {
+    EXPECT_EQ(AwaitPixel(100 + offset, 200, kGrey19), kGrey19) << "left side " << offset;
+    EXPECT_EQ(AwaitPixel(300 + offset, 200, kGrey19), kGrey19) << "right side " << offset;
+    EXPECT_EQ(AwaitPixel(200, 100 + offset, kGrey19), kGrey19) << "top side " << offset;
+    EXPECT_EQ(AwaitPixel(200, 300 + offset, kGrey19), kGrey19) << "bottom side " << offset;
+  }
+  EXPECT_EQ(screen_.Pixel(window_, 99, 99), 0u);
+  EXPECT_EQ(screen_.Pixel(window_, 301, 301), 0u);
+  EXPECT_EQ(screen_.Pixel(window_, 200, 200), 0u);
+
+  EXPECT_EQ(AwaitPixel(400, 200, kBlue56), kBlue56);
+  EXPECT_EQ(AwaitPixel(420, 200, kWhite), kWhite);
+  EXPECT_EQ(AwaitPixel(380, 200, kWhite), kWhite);
+
+  // A later change shows too: the wake-up was not used up by the first present.
+  PutPixel(500, 500, Red);
+  EXPECT_EQ(AwaitPixel(500, 500, 0xA80000), 0xA80000u);
+  ClearDevice();
+  EXPECT_EQ(AwaitPixel(400, 200, 0), 0u);
+}
+
+TEST_F(WindowTest, RepaintsFromTheBackingImageAfterBeingHiddenAndResized) {
+  Open(10, 257);  // 640 x 480, framed
+  ASSERT_EQ(GetMaxX(), 639);
+  SetColor(White);
+  PutPixel(639, 479, White);
+  SetColor(19);
+  Rectangle(10, 10, 50, 50);
+  ASSERT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
+
+  ASSERT_TRUE(Xdotool({"windowunmap", "--sync", std::to_string(window_)}));
+  // With the window gone, the screen there shows the root window, not the drawing.
+  EXPECT_NE(screen_.Pixel(screen_.Root(), 10, 30), kGrey19);
+  ASSERT_TRUE(Xdotool({"windowmap", "--sync", std::to_string(window_)}));
+  EXPECT_EQ(AwaitPixel(10, 30, kGrey19), kGrey19);
+  EXPECT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
+
+  ASSERT_TRUE(Xdotool({"windowsize", "--sync", std::to_string(window_), "800", "600"}));
+  int width = 0, height = 0;
+  ASSERT_TRUE(screen_.ClientSize(window_, width, height));
+  ASSERT_EQ(width, 800);
+  EXPECT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
+  EXPECT_EQ(AwaitPixel(10, 30, kGrey19), kGrey19);
+  EXPECT_EQ(AwaitPixel(700, 500, 0), 0u) << "outside the image the window is black";
+  EXPECT_EQ(GetMaxX(), 639) << "a framed mode keeps its size";
+}
+
+TEST_F(WindowTest, KeysArriveAsTheirTableBytes) {
+  Open();
+  const std::string id = std::to_string(window_);
+  ASSERT_TRUE(Xdotool({"key", "--window", id, "Up", "w", "Return", "Escape", "ctrl+F1"}));
+  ASSERT_TRUE(Xdotool({"keyup", "--window", id, "ctrl"}));
+  ASSERT_TRUE(Xdotool({"key", "--window", id, "alt+F2"}));
+  ASSERT_TRUE(Xdotool({"keyup", "--window", id, "alt"}));
+  ASSERT_TRUE(Xdotool({"key", "--window", id, "BackSpace", "Tab", "KP_Enter", "Home", "F10"}));
+  // "\u00e9" is one character, 233, not its two UTF-8 bytes.
+  ASSERT_TRUE(Xdotool({"type", "--window", id, "H\u00e9z"}));
+
+  const std::vector<int> expected{0, 72, 119, 13, 27, 0,  94, 0,   105, 8,
+                                  9, 13, 0,   71, 0,  68, 72, 233, 122};
+  std::vector<int> got;
+  for (std::size_t i = 0; i < expected.size(); ++i) got.push_back(NextKey());
+  EXPECT_EQ(got, expected);
+  // Everything sent has been read by now ("z" came last): nothing was queued twice.
+  Pause(50);
+  EXPECT_FALSE(KeyPressed());
+}
+
+TEST_F(WindowTest, ClosingTheWindowEndsAWaitingReadKeyAndLeavesDrawingHarmless) {
+  WithWindowManager();
+  Open();
+  BlockedReader reader;
+  reader.MarkStart();
+  ASSERT_EQ(xvfb::Run({"wmctrl", "-c", kTitle}).ExitCode, 0);
+  const long closedAfter = reader.ClosedAfterMs();
+  EXPECT_GE(closedAfter, 0) << "ReadKey did not throw WindowClosed";
+  EXPECT_LE(closedAfter, kClosedWithinMs);
+  EXPECT_EQ(xvfb::FindWindow(kTitle), 0u);
+
+  SetColor(White);
+  PutPixel(5, 5, White);
+  FillEllipse(50, 50, 5, 5);
+  EXPECT_EQ(gfx::inspect::Pixel(5, 5), kUnreadable) << "drawing after the close left a trace";
+  EXPECT_THROW(ReadKey(), WindowClosed);
+  CloseGraph();
+  EXPECT_EQ(GraphResult(), grOk);
+}
+
+// The lost connection is for good within a process, so these run in a fresh child process each
+// (the death-test machinery re-runs this binary), which must end normally, not be ended by Xlib.
+
+enum class Loss { kConnectionKilled, kServerGone };
+
+[[noreturn]] void Finish(xvfb::Server& server, int code, const std::string& message) {
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::fflush(stderr);
+  server.Kill();
+  std::_Exit(code);
+}
+
+[[noreturn]] void LoseTheWindow(Loss loss) {
+  xvfb::Server server;
+  if (!server.Start()) Finish(server, 10, "Xvfb did not start");
+  gfx::UseWindowPlatform();
+  std::int16_t driver = Detect, mode = 0;
+  InitGraph(driver, mode, "");
+  if (GraphResult() != grOk) Finish(server, 11, "InitGraph failed");
+  const unsigned long window = xvfb::FindWindow(kTitle);
+  long closedAfter = -1;
+  {
+    BlockedReader reader;
+    reader.MarkStart();
+    if (loss == Loss::kServerGone) {
+      server.Kill();
+    } else {
+      Xdotool({"windowkill", std::to_string(window)});
+    }
+    closedAfter = reader.ClosedAfterMs();
+  }
+  SetColor(White);
+  PutPixel(5, 5, White);
+  if (gfx::inspect::Pixel(5, 5) != kUnreadable) Finish(server, 12, "drawing went on");
+  CloseGraph();
+  if (GraphResult() != grOk) Finish(server, 13, "CloseGraph reported an error");
+  const std::string told = "WindowClosed after " + std::to_string(closedAfter) + " ms";
+  Finish(server, closedAfter >= 0 && closedAfter <= kClosedWithinMs ? 0 : 14, told);
+}
+
+class WindowLossTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!xvfb::OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed: real-window tests skipped";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+  }
+};
+
+TEST_F(WindowLossTest, KilledConnectionEndsTheWindowButNotTheProgram) {
+  EXPECT_EXIT(LoseTheWindow(Loss::kConnectionKilled), testing::ExitedWithCode(0),
+              "WindowClosed after [0-9]+ ms");
+}
+
+TEST_F(WindowLossTest, DisplayGoingAwayEndsTheWindowButNotTheProgram) {
+  EXPECT_EXIT(LoseTheWindow(Loss::kServerGone), testing::ExitedWithCode(0),
+              "WindowClosed after [0-9]+ ms");
+}
+
+[[noreturn]] void OpenWithoutADisplay(const char* videoDriver) {
+  xvfb::Server server;
+  if (!server.Start()) Finish(server, 10, "Xvfb did not start");
+  server.Kill();  // DISPLAY now names a display nobody answers, so no message box either
+  if (videoDriver != nullptr) setenv("SDL_VIDEODRIVER", videoDriver, 1);
+  gfx::UseWindowPlatform();
+  std::int16_t driver = Detect, mode = 0;
+  InitGraph(driver, mode, "");
+  const std::int16_t result = GraphResult();
+  Finish(server, result == grError ? 0 : 15, "InitGraph gave " + std::to_string(result));
+}
+
+TEST_F(WindowLossTest, NoDisplayMeansGraphicsErrorAndAMessage) {
+  EXPECT_EXIT(OpenWithoutADisplay(nullptr), testing::ExitedWithCode(0),
+              "Window creation failed\nInitGraph gave -11");
+}
+
+TEST_F(WindowLossTest, NoVideoSystemAtAllIsAFailedRegistration) {
+  EXPECT_EXIT(OpenWithoutADisplay("none-such"), testing::ExitedWithCode(0),
+              "Window registration failed\nInitGraph gave -11");
+}
+
+}  // namespace

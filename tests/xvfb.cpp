@@ -1,0 +1,196 @@
+#include "tests/xvfb.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+extern char** environ;
+
+namespace xvfb {
+namespace {
+
+constexpr int kStartMs = 5000;
+
+std::vector<char*> ArgvOf(const std::vector<std::string>& argv) {
+  std::vector<char*> raw;
+  for (const std::string& arg : argv) raw.push_back(const_cast<char*>(arg.c_str()));
+  raw.push_back(nullptr);
+  return raw;
+}
+
+// Starts a program with stdout to `outFd` (or /dev/null when -1) and stderr to /dev/null.
+pid_t Spawn(const std::vector<std::string>& argv, int outFd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (outFd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  std::vector<char*> raw = ArgvOf(argv);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, raw[0], &actions, nullptr, raw.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+int Reap(pid_t pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Stop(pid_t& pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  Reap(pid);
+  pid = -1;
+}
+
+// Reads what the server writes to its -displayfd pipe: the display number and a line end.
+std::string ReadDisplayNumber(int fd) {
+  std::string number;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartMs);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, 100) <= 0) continue;
+    char c = 0;
+    if (read(fd, &c, 1) != 1) break;
+    if (c == '\n') return number;
+    number += c;
+  }
+  return "";
+}
+
+Display* Dpy(void* display) {
+  return static_cast<Display*>(display);
+}
+
+}  // namespace
+
+RunResult Run(const std::vector<std::string>& argv) {
+  RunResult result;
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return result;
+  const pid_t pid = Spawn(argv, out[1]);
+  close(out[1]);
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.Output.append(buffer, n);
+  close(out[0]);
+  if (pid > 0) result.ExitCode = Reap(pid);
+  return result;
+}
+
+bool OnPath(const std::string& program) {
+  return Run({"sh", "-c", "command -v " + program}).ExitCode == 0;
+}
+
+Server::~Server() {
+  Stop(manager_);
+  Stop(server_);
+}
+
+bool Server::Start(int width, int height) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  // The write end must survive exec in the server, so it gets a descriptor without CLOEXEC.
+  const int inherited = dup(pipeFds[1]);
+  close(pipeFds[1]);
+  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+  server_ = Spawn(
+      {"Xvfb", "-displayfd", std::to_string(inherited), "-screen", "0", screen, "-nolisten", "tcp"},
+      -1);
+  close(inherited);
+  const std::string number = server_ > 0 ? ReadDisplayNumber(pipeFds[0]) : "";
+  close(pipeFds[0]);
+  if (number.empty()) return false;
+  display_ = ":" + number;
+  setenv("DISPLAY", display_.c_str(), 1);
+  // Keeps SDL's input-method support from waiting on a session bus that tests do not have.
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+  return true;
+}
+
+bool Server::StartWindowManager() {
+  manager_ = Spawn({"openbox"}, -1);
+  if (manager_ <= 0) return false;
+  Screen screen;
+  for (int i = 0; i < 100; ++i) {
+    if (screen.WindowManagerRunning()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void Server::Kill() {
+  Stop(manager_);
+  Stop(server_);
+}
+
+Screen::Screen() = default;
+
+// Connects on first use, so that a screen can be made before its server starts.
+bool Screen::Connected() {
+  if (display_ == nullptr) display_ = XOpenDisplay(nullptr);
+  return display_ != nullptr;
+}
+
+Screen::~Screen() {
+  if (display_ != nullptr) XCloseDisplay(Dpy(display_));
+}
+
+std::uint32_t Screen::Pixel(unsigned long window, int x, int y) {
+  if (!Connected()) return 0xFFFFFFFFu;
+  XImage* image = XGetImage(Dpy(display_), window, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) return 0xFFFFFFFFu;
+  const std::uint32_t pixel = static_cast<std::uint32_t>(XGetPixel(image, 0, 0)) & 0xFFFFFFu;
+  XDestroyImage(image);
+  return pixel;
+}
+
+bool Screen::ClientSize(unsigned long window, int& width, int& height) {
+  XWindowAttributes attributes;
+  if (!Connected() || XGetWindowAttributes(Dpy(display_), window, &attributes) == 0) {
+    return false;
+  }
+  width = attributes.width;
+  height = attributes.height;
+  return true;
+}
+
+unsigned long Screen::Root() {
+  return Connected() ? DefaultRootWindow(Dpy(display_)) : 0;
+}
+
+bool Screen::WindowManagerRunning() {
+  if (!Connected()) return false;
+  Display* d = Dpy(display_);
+  const Atom check = XInternAtom(d, "_NET_SUPPORTING_WM_CHECK", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, remaining = 0;
+  unsigned char* data = nullptr;
+  const int status = XGetWindowProperty(d, DefaultRootWindow(d), check, 0, 1, False, XA_WINDOW,
+                                        &type, &format, &count, &remaining, &data);
+  if (data != nullptr) XFree(data);
+  return status == Success && count == 1;
+}
+
+unsigned long FindWindow(const std::string& title) {
+  const RunResult found = Run({"xdotool", "search", "--name", "^" + title + "$"});
+  if (found.ExitCode != 0 || found.Output.empty()) return 0;
+  return std::strtoul(found.Output.c_str(), nullptr, 10);
+}
+
+}  // namespace xvfb

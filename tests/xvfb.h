@@ -1,0 +1,68 @@
+#pragma once
+
+// A private virtual X server per test process, the helper programs that act on it, and a way to
+// read back what it shows. Xlib stays out of this header.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xvfb {
+
+struct RunResult {
+  int ExitCode = -1;  // exit status, or -1 when the program could not run or was killed
+  std::string Output;
+};
+
+// Runs a program found on PATH with these arguments and waits for it, collecting its standard
+// output; its standard error goes to /dev/null.
+RunResult Run(const std::vector<std::string>& argv);
+bool OnPath(const std::string& program);
+
+// An Xvfb on a display number of its own choosing (-displayfd), so that parallel runs never
+// share one. Start sets DISPLAY for this process; the destructor stops everything it started.
+class Server {
+ public:
+  Server() = default;
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+  ~Server();
+
+  bool Start(int width = 1280, int height = 1024);
+  // Starts openbox and waits until it announces itself on the root window.
+  bool StartWindowManager();
+  // The display goes away under its clients.
+  void Kill();
+  const std::string& Display() const { return display_; }
+
+ private:
+  pid_t server_ = -1;
+  pid_t manager_ = -1;
+  std::string display_;
+};
+
+// A connection of its own to the current DISPLAY, for reading pixels and window geometry.
+class Screen {
+ public:
+  Screen();
+  Screen(const Screen&) = delete;
+  Screen& operator=(const Screen&) = delete;
+  ~Screen();
+
+  bool Connected();
+  // A pixel of the window's client area as 0x00RRGGBB, or 0xFFFFFFFF when it cannot be read.
+  std::uint32_t Pixel(unsigned long window, int x, int y);
+  bool ClientSize(unsigned long window, int& width, int& height);
+  unsigned long Root();
+  bool WindowManagerRunning();
+
+ private:
+  void* display_ = nullptr;
+};
+
+// The top-level window with exactly this title, or 0.
+unsigned long FindWindow(const std::string& title);
+
+}  // namespace xvfb
