@@ -190,6 +190,7 @@ TEST_F(PlayTest, AFullBoardEndsTheGameInsteadOfSearchingForeverForAFreeCell) {
 }
 
 TEST_F(PlayTest, TheFrameIsColour19ThreePixelsWideWithTwoPixelsMissingAtEachOuterCorner) {
+  S.Init();  // places the board's centre, which ctest's one-test-per-process run has not set
   ShowBoard();
   const int left = MX2 - 150, right = MX2 + 150, top = MY2 - 150, bottom = MY2 + 150;
   for (int d = -1; d <= 1; ++d) {
