@@ -1,16 +1,20 @@
 # `make run` builds and starts the game; `make test` builds and runs every test. Both install
-# the Debian packages they need first (as root) or say how to.
+# the Debian packages they need first (as root) or say how to. `make check` runs the tests again
+# under the address, undefined-behaviour and thread sanitizers (build-asan/, build-tsan/).
 BUILD ?= build
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: run test build deps-run deps-test configure bench format clean
+.PHONY: run test check build deps-run deps-test configure bench format clean
 
 run: deps-run build
 	./$(BUILD)/game/snake
 
 test: deps-test build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+check: deps-test
+	JOBS=$(JOBS) tools/check.sh
 
 deps-run:
 	@tools/install-deps.sh run
@@ -33,4 +37,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan

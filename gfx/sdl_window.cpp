@@ -87,7 +87,8 @@ thread_local sigjmp_buf* tLostDisplay = nullptr;
 
 #if defined(SDL_VIDEO_DRIVER_X11)
 
-// Xlib as SDL has already loaded it: borrowed by name, so nothing links against libX11.
+// Xlib, the same library SDL loads for its X11 driver: borrowed by name, so nothing links against
+// libX11.
 struct Xlib {
   decltype(&XSetErrorHandler) SetErrorHandler = nullptr;
   decltype(&XSetIOErrorHandler) SetIOErrorHandler = nullptr;
@@ -108,7 +109,7 @@ void Bind(void* library, F& function, const char* name) {
 const Xlib* LoadXlib() {
   static const Xlib xlib = [] {
     Xlib x;
-    void* library = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    void* library = dlopen("libX11.so.6", RTLD_LAZY);
     if (library == nullptr) return x;
     Bind(library, x.SetErrorHandler, "XSetErrorHandler");
     Bind(library, x.SetIOErrorHandler, "XSetIOErrorHandler");
@@ -144,6 +145,14 @@ int OnXError(Display*, XErrorEvent* error) {
     w.DestroyedOutside.store(true);
   }
   return 0;
+}
+
+// SDL puts back, when it quits, the error handler it found when it started, and closing its
+// connections can still deliver a late protocol error (a wake-up it sent to a window just
+// destroyed). Were Xlib's default handler found, that error would end the process; so ours is in
+// place before SDL starts. Harmless when SDL then picks another video driver.
+void InstallXErrorHandlerBeforeSdl() {
+  if (const Xlib* x = LoadXlib()) x->SetErrorHandler(OnXError);
 }
 
 bool X11Info(SDL_Window* window, SDL_SysWMinfo& info) {
@@ -214,6 +223,7 @@ bool DestroyNotifyFor(const SDL_SysWMmsg& message, unsigned long window) {
 
 #else
 
+void InstallXErrorHandlerBeforeSdl() {}
 void InstallXHandlers(SDL_Window*) {}
 bool WindowManagerPresent(SDL_Window*) {
   return true;
@@ -254,6 +264,7 @@ bool StartSdl() {
   IgnoreBrokenConnections();
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  InstallXErrorHandlerBeforeSdl();
   return SDL_Init(SDL_INIT_VIDEO) == 0;
 }
 

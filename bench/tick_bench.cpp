@@ -1,0 +1,88 @@
+// What one step of a game costs to draw, against the 100 ms the step lasts: everything the play
+// loop does between two delays, on a 1920x1080 surface, for a new snake and for a long one.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "game/board.h"
+#include "game/play.h"
+#include "game/snake.h"
+#include "gfx/context.h"
+#include "gfx/graph.h"
+#include "gfx/inspect.h"
+#include "gfx/platform.h"
+
+namespace {
+
+TSnake S;
+
+// A closed tour through the 18 x 18 cells at the top left of the board: down column 0, then
+// serpentine back up through columns 1..17 two rows at a time. A snake that follows it never
+// meets the wall or its own body, however long it is, so every step is an ordinary one.
+std::vector<TPoint> Tour() {
+  std::vector<TPoint> cells;
+  auto cell = [](int col, int row) {
+    return TPoint{static_cast<std::uint16_t>(MY2 + kCellStep * (row - 9)),
+                  static_cast<std::uint16_t>(MX2 + kCellStep * (col - 9))};
+  };
+  for (int row = 0; row < 18; ++row) cells.push_back(cell(0, row));
+  for (int row = 17; row >= 0; --row) {
+    const bool rightward = (17 - row) % 2 == 0;
+    for (int k = 1; k <= 17; ++k) cells.push_back(cell(rightward ? k : 18 - k, row));
+  }
+  return cells;
+}
+
+TMove Toward(TPoint from, TPoint to) {
+  if (to.Row < from.Row) return UP;
+  if (to.Row > from.Row) return DOWN;
+  return to.Col < from.Col ? LEFT : RIGHT;
+}
+
+void BM_GameTick(benchmark::State& state) {
+  gfx::UseHeadlessPlatform(gfx::DesktopSize{1920, 1080, 1920, 1080});
+  std::int16_t driver = Detect, mode = 0;
+  InitGraph(driver, mode, "");
+  if (GraphResult() != grOk) {
+    state.SkipWithError("graphics did not open");
+    return;
+  }
+  S.Init();
+  const auto tour = Tour();
+  const auto length = static_cast<std::uint16_t>(state.range(0));
+  // The snake lies on the tour head first, so its next step is the tour's next cell.
+  std::size_t head = length - 1;
+  S.Size = length;
+  for (std::uint16_t I = 0; I < length; ++I) S.Coords[I] = tour[head - I];
+  (void)S.Prize.GenerateNew(S.R, S.Coords, S.Size);
+  SetTextStyle(DefaultFont, HorizDir, 2);
+  for (auto _ : state) {
+    head = (head + 1) % tour.size();
+    S.Hide();
+    S.Move(Toward(S.Coords[0], tour[head]));
+    if (S.Prize.Time > 0) {
+      S.Prize.Timer();
+    } else {
+      S.Prize.Hide(S.R);
+      (void)S.Prize.GenerateNew(S.R, S.Coords, S.Size);
+    }
+    S.Prize.Show(S.R);
+    ShowBoard();
+    S.Show();
+    OutTextXY(kScoreTextX, kScoreTextY, ScoreText(S.Scores));
+    // A prize eaten on the way grows the snake by its repeated tail: cut it back so that every
+    // step draws the length asked for.
+    S.Size = length;
+  }
+  // The step must really have drawn the head's disc: white rim, colour 56 inside.
+  const TPoint h = S.Coords[0];
+  if (S.GameOver() || gfx::inspect::Pixel(h.Col, h.Row) != gfx::ScreenColor(kSnakeFillColor)) {
+    state.SkipWithError("the snake was not drawn where it went");
+  }
+  CloseGraph();
+}
+BENCHMARK(BM_GameTick)->Arg(3)->Arg(200)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
