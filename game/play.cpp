@@ -1,5 +1,7 @@
 #include "game/play.h"
 
+#include <array>
+
 #include "game/board.h"
 #include "gfx/crt.h"
 #include "gfx/graph.h"
@@ -30,33 +32,28 @@ void ReadSteering(char& Ch) {
   if (Ch == 0) Ch = ReadKey();
 }
 
-// Only the character's value counts, so an arrow's code and the same plain character steer alike.
+// The steering table: the arrow's code or the lower-case letter asks for a direction, which is
+// refused while the snake goes the opposite way. Only the character's value counts, so an arrow's
+// code and the same plain character (a capital H, P, K or M) steer alike.
+struct Steering {
+  char Arrow;
+  char Letter;
+  TMove Wanted;
+  TMove RefusedWhile;
+};
+constexpr std::array<Steering, 4> kSteering = {{
+    {72, 'w', UP, DOWN},
+    {80, 's', DOWN, UP},
+    {75, 'a', LEFT, RIGHT},
+    {77, 'd', RIGHT, LEFT},
+}};
+
 void Steer(char Ch, TMove& Where, TMove& From) {
-  TMove wanted;
-  TMove refusedWhile;
-  switch (Ch) {
-    case 72:
-    case 'w':
-      wanted = UP, refusedWhile = DOWN;
-      break;
-    case 80:
-    case 's':
-      wanted = DOWN, refusedWhile = UP;
-      break;
-    case 75:
-    case 'a':
-      wanted = LEFT, refusedWhile = RIGHT;
-      break;
-    case 77:
-    case 'd':
-      wanted = RIGHT, refusedWhile = LEFT;
-      break;
-    default:
-      return;
+  for (const Steering& steering : kSteering) {
+    if (Ch != steering.Arrow && Ch != steering.Letter) continue;
+    if (From != steering.RefusedWhile) Where = From = steering.Wanted;
+    return;
   }
-  if (From == refusedWhile) return;
-  Where = wanted;
-  From = wanted;
 }
 
 // Ages the prize, or replaces it once its time is up. False when the snake covers the whole board
