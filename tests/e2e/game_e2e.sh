@@ -51,7 +51,7 @@ pids+=($game)
 started=$(now_ms)
 
 window=$(timeout 10 xdotool search --sync --name '^Graph window application$' | head -n1)
-[ -n "$window" ] || { echo "no game window"; exit 1; }
+[ -n "$window" ] || { echo "no game window"; cat "$work/out" "$work/err"; exit 1; }
 
 # Milliseconds since the game started.
 since() { echo $(( $(now_ms) - started )); }
