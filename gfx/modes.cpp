@@ -272,7 +272,7 @@ void InitGraph(std::int16_t& driver, std::int16_t& mode, std::string_view driver
 void SetGraphMode(std::int16_t mode) {
   gfx::ModeState& m = Mode();
   const gfx::TModeInfo* info = gfx::FindMode(m.IntCurrentNewDriver, m.IntCurrentDriver, mode);
-  if (info == nullptr || !info->HasWindowOperations) {
+  if (info == nullptr) {
     gfx::SetResult(grInvalidMode);
     gfx::DefaultHooks();
     return;

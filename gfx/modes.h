@@ -25,7 +25,6 @@ struct TModeInfo {
   bool DirectColor = false;
   std::uint8_t HardwarePages = 0;
   std::string_view ModeName;
-  bool HasWindowOperations = true;  // pixel, palette and start-up operations
 };
 
 struct DepthSlot {

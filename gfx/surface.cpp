@@ -62,7 +62,6 @@ struct SurfaceState {
   BackingImage Image;
   WindowPlatform* Selected = nullptr;
   std::atomic<bool> ClosingOnPurpose{false};
-  std::atomic<MessageHandler> CharHandler{&MsgHandler};
 };
 
 constinit SurfaceState surface;
@@ -173,13 +172,6 @@ Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int hei
                 image.Row(y) + area.x0, bytes);
   }
   return area;
-}
-
-void SetCharMessageHandler(MessageHandler handler) {
-  Surface().CharHandler.store(handler);
-}
-MessageHandler CharMessageHandler() {
-  return Surface().CharHandler.load();
 }
 
 }  // namespace gfx

@@ -1,3 +1,4 @@
+#include "gfx/crt.h"
 #include "tests/headless_graph.h"
 
 namespace {
@@ -188,6 +189,19 @@ TEST_F(GraphStateTest, TheUserClosingTheWindowStopsDrawingButNotTheProgram) {
   // The slots keep the window versions: drawing after CloseGraph is ignored too.
   PutPixel(1, 1, Red);
   ClearDevice();
+}
+
+TEST_F(GraphStateTest, OnlyAWindowThePlayerClosedCountsAsLostForTheKeyboard) {
+  SetSleepFunction([](std::uint16_t) {});
+  EXPECT_NO_THROW(Delay(1));
+  gfx::inspect::SimulateWindowClose();
+  EXPECT_THROW(Delay(1), WindowClosed);
+  CloseGraph();
+  OpenOn(gfx::DesktopSize{});  // a new window delivers keys again
+  EXPECT_NO_THROW(Delay(1));
+  CloseGraph();  // closed on purpose: not lost
+  EXPECT_NO_THROW(Delay(1));
+  SetSleepFunction(nullptr);
 }
 
 TEST(GraphLifecycleTest, CloseGraphOutsideGraphicsModeSetsMinusOne) {

@@ -313,44 +313,22 @@ constexpr const char* kNotInGraphicsMode =
     "^Error: Not in graphics mode \\(use InitGraph and test GraphResult afterwards\\)\n$";
 
 TEST_F(NotInGraphicsModeDeathTest, DrawingBeforeInitGraphStopsWithExitCodeOne) {
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        PutPixel(10, 10, White);
-      },
-      ::testing::ExitedWithCode(1), kNotInGraphicsMode);
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
+  void (*const drawings[])() = {
+      [] { PutPixel(10, 10, White); },
+      [] {
         SetColor(Red);  // state operations work without a window
         SetFillStyle(SolidFill, Red);
         FillEllipse(100, 100, 5, 5);
       },
-      ::testing::ExitedWithCode(1), kNotInGraphicsMode);
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        ClearDevice();
-      },
-      ::testing::ExitedWithCode(1), kNotInGraphicsMode);
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        Rectangle(400, 300, 500, 350);
-      },
-      ::testing::ExitedWithCode(1), kNotInGraphicsMode);
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        OutTextXY(10, 10, "Quit");
-      },
-      ::testing::ExitedWithCode(1), kNotInGraphicsMode);
-  EXPECT_EXIT(
-      {
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        SetRGBPalette(1, 2, 3, 4);
-      },
-      ::testing::ExitedWithCode(1), kNotInGraphicsMode);
+      [] { ClearDevice(); },
+      [] { Rectangle(400, 300, 500, 350); },
+      [] { OutTextXY(10, 10, "Quit"); },
+      [] { SetRGBPalette(1, 2, 3, 4); },
+  };
+  for (auto draw : drawings) {
+    EXPECT_EXIT((dup2(STDERR_FILENO, STDOUT_FILENO), draw()), ::testing::ExitedWithCode(1),
+                kNotInGraphicsMode);
+  }
 }
 
 void DrawAfterAFailedInitGraph() {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
@@ -462,12 +463,10 @@ TEST_F(TextTest, VerticalTextReadsUpwards) {
 // A stroked font file written by hand: characters 'A' (a caret, width 10), 'B' (a bar, width 4)
 // and 'C' (empty, width 6); capitals 10 high, descenders 3 deep.
 std::vector<std::uint8_t> StrokedFontFile() {
-  std::vector<std::uint8_t> file = {0x50, 0x4B, 0x08, 0x08};
-  for (char c : std::string("Hand-made font")) file.push_back(static_cast<std::uint8_t>(c));
-  file.push_back(0x1A);
-  for (int b : {0x80, 0x00, int{'T'}, int{'E'}, int{'S'}, int{'T'}, 0x00, 0x00, 1, 0, 1, 0})
-    file.push_back(static_cast<std::uint8_t>(b));
-  file.resize(128, 0);
+  // The header block: magic, a line of text ended by 1A, the 12 bytes that follow it, padding.
+  const char text[] = "PK\x08\x08Hand-made font\x1A\x80\x00TEST\x00\x00\x01\x00\x01\x00";
+  std::vector<std::uint8_t> file(128, 0);
+  std::copy(text, text + sizeof text - 1, file.begin());
   const std::vector<std::uint8_t> strokes = {
       0x80, 0x00, 0x84, 0x8A, 0x88, 0x80, 0x00, 0x00,  // A: move 0,0; draw 4,10; draw 8,0; end
       0x80, 0x00, 0x80, 0x8A, 0x00, 0x00,              // B: move 0,0; draw 0,10; end
