@@ -38,33 +38,38 @@ struct ConsoleContext {
 
 ConsoleContext console;
 
-[[noreturn]] void ConsoleFailed(int systemError, runtime::IoDirection direction);
-
 void RestoreTerminal() {
   if (console.RawActive) tcsetattr(STDIN_FILENO, TCSANOW, &console.Saved);
 }
 
-void InstallGuard(int signal);
-
-// Async-signal-safe: restore the terminal, then let the signal do what it would have done.
+// Async-signal-safe: restore the terminal, then let the signal do what it would have done. Its
+// handler was reset to the default action on entry (SA_RESETHAND), so raising it again ends the
+// program.
 void OnFatalSignal(int signal) {
+  RestoreTerminal();
+  raise(signal);
+}
+
+// Ctrl+Z: leave the terminal usable while stopped and take it back when continued. Stopping with
+// SIGSTOP rather than a re-raised SIGTSTP takes effect at once, even where signals raised inside
+// a handler are held back until it returns.
+void OnStopSignal(int) {
   const int savedErrno = errno;
   RestoreTerminal();
-  // SA_RESETHAND has put the default action back and SA_NODEFER lets it act at once: the program
-  // ends here, or stops until continued.
-  raise(signal);
-  if (signal == SIGTSTP) {
-    InstallGuard(SIGTSTP);
-    if (console.RawActive) tcsetattr(STDIN_FILENO, TCSANOW, &console.Raw);
-  }
+  kill(getpid(), SIGSTOP);
+  if (console.RawActive) tcsetattr(STDIN_FILENO, TCSANOW, &console.Raw);
   errno = savedErrno;
 }
 
 void InstallGuard(int signal) {
   struct sigaction action {};
-  action.sa_handler = OnFatalSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  if (signal == SIGTSTP) {
+    action.sa_handler = OnStopSignal;
+  } else {
+    action.sa_handler = OnFatalSignal;
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+  }
   sigaction(signal, &action, nullptr);
 }
 
