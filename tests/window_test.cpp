@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -29,11 +28,6 @@ constexpr std::uint32_t kGrey19 = 0x2C2C2C;
 constexpr std::uint32_t kBlue56 = 0x7C7CFC;
 constexpr std::uint32_t kWhite = 0xFCFCFC;
 constexpr long kClosedWithinMs = 200;
-
-long MillisecondsSince(Clock::time_point start) {
-  return static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 void Pause(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -66,7 +60,9 @@ class BlockedReader {
       AddChar('x');
     }
     thread_.join();
-    return closedAfter_;
+    if (!closed_) return -1;
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(closedAt_ - start_).count());
   }
 
  private:
@@ -74,13 +70,15 @@ class BlockedReader {
     try {
       ReadKey();
     } catch (const WindowClosed&) {
-      closedAfter_ = MillisecondsSince(start_);
+      closedAt_ = Clock::now();
+      closed_ = true;
     }
     done_.set_value();
   }
 
   Clock::time_point start_ = Clock::now();
-  std::atomic<long> closedAfter_{-1};
+  Clock::time_point closedAt_;  // written by the reader, read after joining it
+  bool closed_ = false;
   std::promise<void> done_;
   std::thread thread_;
 };
