@@ -39,6 +39,8 @@ constexpr const char* kDisplayDrivers[] = {"x11", "wayland", "windows", "cocoa"}
 // How long a window manager may take to maximize a new window or to report its frame.
 constexpr Uint32 kSettleMs = 500;
 constexpr Uint32 kFrameReplyMs = 200;
+constexpr int kDisplayAttempts = 3;
+constexpr Uint32 kDisplayRetryMs = 50;
 
 struct Frame {
   int Top = 0, Left = 0, Bottom = 0, Right = 0;
@@ -87,8 +89,7 @@ thread_local sigjmp_buf* tLostDisplay = nullptr;
 
 #if defined(SDL_VIDEO_DRIVER_X11)
 
-// Xlib, the same library SDL loads for its X11 driver: borrowed by name, so nothing links against
-// libX11.
+// Xlib as SDL has already loaded it: borrowed by name, so nothing links against libX11.
 struct Xlib {
   decltype(&XSetErrorHandler) SetErrorHandler = nullptr;
   decltype(&XSetIOErrorHandler) SetIOErrorHandler = nullptr;
@@ -106,23 +107,24 @@ void Bind(void* library, F& function, const char* name) {
   function = reinterpret_cast<F>(dlsym(library, name));
 }
 
+// Looked up once libX11 is in the process (SDL brings it in). Only the thread that owns SDL
+// calls this, and those threads never overlap.
 const Xlib* LoadXlib() {
-  static const Xlib xlib = [] {
-    Xlib x;
-    void* library = dlopen("libX11.so.6", RTLD_LAZY);
-    if (library == nullptr) return x;
-    Bind(library, x.SetErrorHandler, "XSetErrorHandler");
-    Bind(library, x.SetIOErrorHandler, "XSetIOErrorHandler");
-    Bind(library, x.SetIOErrorExitHandler, "XSetIOErrorExitHandler");
-    Bind(library, x.InternAtom, "XInternAtom");
-    Bind(library, x.GetWindowProperty, "XGetWindowProperty");
-    Bind(library, x.Free, "XFree");
-    Bind(library, x.SendEvent, "XSendEvent");
-    Bind(library, x.Flush, "XFlush");
-    return x;
-  }();
-  const bool complete = xlib.SetErrorHandler && xlib.SetIOErrorHandler && xlib.InternAtom &&
-                        xlib.GetWindowProperty && xlib.Free && xlib.SendEvent && xlib.Flush;
+  static Xlib xlib;
+  static bool complete = false;
+  if (complete) return &xlib;
+  void* library = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return nullptr;
+  Bind(library, xlib.SetErrorHandler, "XSetErrorHandler");
+  Bind(library, xlib.SetIOErrorHandler, "XSetIOErrorHandler");
+  Bind(library, xlib.SetIOErrorExitHandler, "XSetIOErrorExitHandler");
+  Bind(library, xlib.InternAtom, "XInternAtom");
+  Bind(library, xlib.GetWindowProperty, "XGetWindowProperty");
+  Bind(library, xlib.Free, "XFree");
+  Bind(library, xlib.SendEvent, "XSendEvent");
+  Bind(library, xlib.Flush, "XFlush");
+  complete = xlib.SetErrorHandler && xlib.SetIOErrorHandler && xlib.InternAtom &&
+             xlib.GetWindowProperty && xlib.Free && xlib.SendEvent && xlib.Flush;
   return complete ? &xlib : nullptr;
 }
 
@@ -147,29 +149,27 @@ int OnXError(Display*, XErrorEvent* error) {
   return 0;
 }
 
-// SDL puts back, when it quits, the error handler it found when it started, and closing its
-// connections can still deliver a late protocol error (a wake-up it sent to a window just
-// destroyed). Were Xlib's default handler found, that error would end the process; so ours is in
-// place before SDL starts. Harmless when SDL then picks another video driver.
-void InstallXErrorHandlerBeforeSdl() {
-  if (const Xlib* x = LoadXlib()) x->SetErrorHandler(OnXError);
-}
-
 bool X11Info(SDL_Window* window, SDL_SysWMinfo& info) {
   SDL_VERSION(&info.version);
   return SDL_GetWindowWMInfo(window, &info) == SDL_TRUE && info.subsystem == SDL_SYSWM_X11;
 }
 
-// Replaces SDL's handlers, whose fallback is Xlib's default: print and exit. The exit handler
-// belongs to a connection, so it waits for a window to name one.
-void InstallXHandlers(SDL_Window* window) {
+// Xlib's default handlers print and end the process. Installed before SDL starts, they are also
+// what SDL's own handler falls back to (and what SDL puts back when it quits), so an error in the
+// moments before a window exists is survived too; installed again after, in case SDL loaded
+// libX11 itself.
+void InstallXHandlers() {
   const Xlib* x = LoadXlib();
-  const char* driver = SDL_GetCurrentVideoDriver();
-  if (x == nullptr || driver == nullptr || std::strcmp(driver, "x11") != 0) return;
+  if (x == nullptr) return;
   x->SetErrorHandler(OnXError);
   x->SetIOErrorHandler(OnXIoError);
+}
+
+// The exit handler belongs to one connection, so it waits for a window to name it.
+void KeepAliveOnLostConnection(SDL_Window* window) {
+  const Xlib* x = LoadXlib();
   SDL_SysWMinfo info;
-  if (window != nullptr && x->SetIOErrorExitHandler != nullptr && X11Info(window, info)) {
+  if (x != nullptr && x->SetIOErrorExitHandler != nullptr && X11Info(window, info)) {
     x->SetIOErrorExitHandler(info.info.x11.display, KeepProcessAlive, nullptr);
   }
 }
@@ -223,8 +223,8 @@ bool DestroyNotifyFor(const SDL_SysWMmsg& message, unsigned long window) {
 
 #else
 
-void InstallXErrorHandlerBeforeSdl() {}
-void InstallXHandlers(SDL_Window*) {}
+void InstallXHandlers() {}
+void KeepAliveOnLostConnection(SDL_Window*) {}
 bool WindowManagerPresent(SDL_Window*) {
   return true;
 }
@@ -264,8 +264,10 @@ bool StartSdl() {
   IgnoreBrokenConnections();
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  InstallXErrorHandlerBeforeSdl();
-  return SDL_Init(SDL_INIT_VIDEO) == 0;
+  InstallXHandlers();
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+  InstallXHandlers();
+  return true;
 }
 
 bool ShowsWindows() {
@@ -632,6 +634,19 @@ void AbandonLostDisplay(bool wasOpen) {
   }
 }
 
+// An X server whose last client has just left (the desktop measurement's, when nothing else is
+// connected) resets and refuses connections for a moment; SDL then falls back to a driver that
+// shows nothing. A few tries a short while apart get through.
+bool StartDisplay() {
+  for (int attempt = 1;; ++attempt) {
+    if (ShowsWindows()) return true;
+    SDL_Quit();
+    if (attempt == kDisplayAttempts) return false;
+    SDL_Delay(kDisplayRetryMs);
+    if (!StartSdl()) return false;
+  }
+}
+
 void ServeWindow(WindowSpec spec, std::string title) {
   WindowContext& w = Context();
   if (!StartSdl()) {
@@ -639,8 +654,7 @@ void ServeWindow(WindowSpec spec, std::string title) {
     SetPhase(Phase::kFailed);
     return;
   }
-  if (!ShowsWindows()) {
-    SDL_Quit();
+  if (!StartDisplay()) {
     ShowFailure(kCreationFailed);
     SetPhase(Phase::kFailed);
     return;
@@ -655,7 +669,6 @@ void ServeWindow(WindowSpec spec, std::string title) {
     return;
   }
   tLostDisplay = &lost;
-  InstallXHandlers(nullptr);
   if (!CreateWindow(spec, title)) {
     tLostDisplay = nullptr;
     ShowFailure(kCreationFailed);
@@ -664,7 +677,7 @@ void ServeWindow(WindowSpec spec, std::string title) {
     SetPhase(Phase::kFailed);
     return;
   }
-  InstallXHandlers(w.Window);
+  KeepAliveOnLostConnection(w.Window);
   ShowFirstFrame();
   EventLoop();
   EndWindow();
@@ -675,7 +688,7 @@ Frame MeasureFrame() {
   SDL_Window* probe = SDL_CreateWindow("", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 64, 64,
                                        SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
   if (probe == nullptr) return kUnmeasuredFrame;
-  InstallXHandlers(probe);
+  KeepAliveOnLostConnection(probe);
   Frame frame;
   if (WindowManagerPresent(probe)) {
     RequestFrameExtents(probe);

@@ -6,15 +6,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
-
-extern char** environ;
 
 namespace xvfb {
 namespace {
@@ -28,21 +27,20 @@ std::vector<char*> ArgvOf(const std::vector<std::string>& argv) {
   return raw;
 }
 
-// Starts a program with stdout to `outFd` (or /dev/null when -1) and stderr to /dev/null.
-pid_t Spawn(const std::vector<std::string>& argv, int outFd) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  if (outFd >= 0) {
-    posix_spawn_file_actions_adddup2(&actions, outFd, STDOUT_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  }
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+// Starts a program with stdout to `outFd` (or /dev/null when -1) and stderr to /dev/null. A
+// long-lived helper (the server, the window manager) dies with this process, so that a test
+// killed at its time limit leaves nothing behind.
+pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool diesWithUs = false) {
   std::vector<char*> raw = ArgvOf(argv);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, raw[0], &actions, nullptr, raw.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  // Only async-signal-safe calls from here to exec.
+  if (diesWithUs) prctl(PR_SET_PDEATHSIG, SIGTERM);
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(outFd >= 0 ? outFd : null, STDOUT_FILENO);
+  dup2(null, STDERR_FILENO);
+  execvp(raw[0], raw.data());
+  _exit(127);
 }
 
 int Reap(pid_t pid) {
@@ -77,6 +75,17 @@ Display* Dpy(void* display) {
   return static_cast<Display*>(display);
 }
 
+bool Answers(const std::string& display) {
+  for (int i = 0; i < kStartMs / 10; ++i) {
+    if (Display* d = XOpenDisplay(display.c_str())) {
+      XCloseDisplay(d);
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 }  // namespace
 
 RunResult Run(const std::vector<std::string>& argv) {
@@ -108,22 +117,25 @@ bool Server::Start(int width, int height) {
   const int inherited = dup(pipeFds[1]);
   close(pipeFds[1]);
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-  server_ = Spawn(
-      {"Xvfb", "-displayfd", std::to_string(inherited), "-screen", "0", screen, "-nolisten", "tcp"},
-      -1);
+  server_ = Spawn({"Xvfb", "-displayfd", std::to_string(inherited), "-screen", "0", screen,
+                   "-nolisten", "tcp", "-noreset"},
+                  -1);
   close(inherited);
   const std::string number = server_ > 0 ? ReadDisplayNumber(pipeFds[0]) : "";
   close(pipeFds[0]);
   if (number.empty()) return false;
   display_ = ":" + number;
   setenv("DISPLAY", display_.c_str(), 1);
+  // The server names its display a moment before it lets clients in. (-noreset: a server that
+  // resets whenever its last client leaves refuses the next one for a while.)
+  if (!Answers(display_)) return false;
   // Keeps SDL's input-method support from waiting on a session bus that tests do not have.
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
   return true;
 }
 
 bool Server::StartWindowManager() {
-  manager_ = Spawn({"openbox"}, -1);
+  manager_ = Spawn({"openbox"}, -1, true);
   if (manager_ <= 0) return false;
   Screen screen;
   for (int i = 0; i < 100; ++i) {
@@ -185,6 +197,26 @@ bool Screen::WindowManagerRunning() {
                                         &type, &format, &count, &remaining, &data);
   if (data != nullptr) XFree(data);
   return status == Success && count == 1;
+}
+
+bool Screen::AddKeysym(const std::string& name) {
+  const KeySym keysym = XStringToKeysym(name.c_str());
+  if (!Connected() || keysym == NoSymbol) return false;
+  Display* d = Dpy(display_);
+  int low = 0, high = 0, perCode = 0;
+  XDisplayKeycodes(d, &low, &high);
+  KeySym* map = XGetKeyboardMapping(d, low, high - low + 1, &perCode);
+  int unused = 0;
+  for (int code = high; code >= low && unused == 0; --code) {
+    const KeySym* syms = map + (code - low) * perCode;
+    if (std::all_of(syms, syms + perCode, [](KeySym k) { return k == NoSymbol; })) unused = code;
+  }
+  XFree(map);
+  if (unused == 0) return false;
+  KeySym both[2] = {keysym, keysym};
+  XChangeKeyboardMapping(d, unused, 2, both, 1);
+  XSync(d, False);
+  return true;
 }
 
 unsigned long FindWindow(const std::string& title) {

@@ -57,6 +57,9 @@ class Screen {
   bool ClientSize(unsigned long window, int& width, int& height);
   unsigned long Root();
   bool WindowManagerRunning();
+  // Gives the keysym (by name, e.g. "eacute") an unused key of its own, so that typing it needs
+  // no temporary remapping, which a client may look up after it has been undone.
+  bool AddKeysym(const std::string& name);
 
  private:
   void* display_ = nullptr;
