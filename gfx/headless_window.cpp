@@ -13,9 +13,9 @@ class HeadlessPlatform final : public WindowPlatform {
 
   DesktopSize Desktop() override { return desktop_; }
 
-  bool Open(const WindowSpec& spec) override {
+  bool Open(const WindowRequest& request) override {
     open_ = true;
-    OnWindowCreated(spec.Width, spec.Height);
+    OnWindowCreated(request.Width, request.Height);
     OnWindowPainted();
     return true;
   }

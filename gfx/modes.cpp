@@ -192,16 +192,16 @@ void LeaveGraphicsMode() {
 // The start-up operation of every mode: palette, then the window, which must paint once.
 std::int16_t StartWindow(const TModeInfo& info) {
   AllocatePalette(info.MaxColor);
-  WindowSpec spec;
-  spec.Width = info.MaxX + 1;
-  spec.Height = info.MaxY + 1;
-  spec.Maximized = IsMaximizedMode(info.ModeNumber);
-  spec.Title = kWindowTitle;
+  WindowRequest request;
+  request.Width = info.MaxX + 1;
+  request.Height = info.MaxY + 1;
+  request.Maximized = IsMaximizedMode(info.ModeNumber);
+  request.Title = kWindowTitle;
   {
     std::lock_guard<DrawingLock> hold(GraphDrawing());
     Backing().GraphRunning = false;
   }
-  if (!Platform().Open(spec)) {
+  if (!Platform().Open(request)) {
     FreePalette();
     return grError;
   }

@@ -11,13 +11,13 @@
 namespace gfx {
 
 struct DesktopSize {
-  int W = 640;   // largest client area of a framed window
+  int W = 640;  // largest client area of a framed window
   int H = 480;
   int FW = 640;  // client area of a maximized window
   int FH = 480;
 };
 
-struct WindowSpec {
+struct WindowRequest {
   int Width = 0;  // client size: MaxX + 1 by MaxY + 1
   int Height = 0;
   bool Maximized = false;
@@ -31,7 +31,7 @@ class WindowPlatform {
   virtual DesktopSize Desktop() = 0;
   // Starts the window thread and creates the window. Blocks, without spinning, until the window
   // has painted once (true) or the thread has given up (false, after showing its message).
-  virtual bool Open(const WindowSpec& spec) = 0;
+  virtual bool Open(const WindowRequest& request) = 0;
   // Something was drawn; present the dirty region soon. Coalesced and cheap.
   virtual void Wake() = 0;
   // Destroys the window if it still exists and waits for the window thread to end.
@@ -64,8 +64,30 @@ Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int hei
 // Key, character and modifier messages from the window, in window-system-neutral form.
 enum class KeyEvent : std::uint8_t { kKeyDown, kKeyUp, kChar };
 enum class Key : std::uint8_t {
-  kOther, kUp, kDown, kLeft, kRight, kHome, kEnd, kPageUp, kPageDown, kInsert, kDelete,
-  kF1, kF2, kF3, kF4, kF5, kF6, kF7, kF8, kF9, kF10, kShift, kCtrl, kAlt
+  kOther,
+  kUp,
+  kDown,
+  kLeft,
+  kRight,
+  kHome,
+  kEnd,
+  kPageUp,
+  kPageDown,
+  kInsert,
+  kDelete,
+  kF1,
+  kF2,
+  kF3,
+  kF4,
+  kF5,
+  kF6,
+  kF7,
+  kF8,
+  kF9,
+  kF10,
+  kShift,
+  kCtrl,
+  kAlt
 };
 struct KeyMessage {
   KeyEvent Event = KeyEvent::kKeyDown;

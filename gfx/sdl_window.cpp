@@ -573,12 +573,12 @@ void AwaitMaximizedSize() {
   }
 }
 
-bool CreateWindow(const WindowSpec& spec, const std::string& title) {
+bool CreateWindow(const WindowRequest& request, const std::string& title) {
   WindowContext& w = Context();
   const Uint32 flags =
-      SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | (spec.Maximized ? SDL_WINDOW_MAXIMIZED : 0);
+      SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | (request.Maximized ? SDL_WINDOW_MAXIMIZED : 0);
   w.Window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                              spec.Width, spec.Height, flags);
+                              request.Width, request.Height, flags);
   if (w.Window == nullptr) return false;
   w.WindowId = SDL_GetWindowID(w.Window);
   w.XWindow.store(XWindowOf(w.Window));
@@ -586,7 +586,7 @@ bool CreateWindow(const WindowSpec& spec, const std::string& title) {
   w.UseWakeFd = w.XConnection >= 0 && w.WakeFd >= 0;
   SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
   SDL_StartTextInput();
-  if (spec.Maximized) AwaitMaximizedSize();
+  if (request.Maximized) AwaitMaximizedSize();
   return true;
 }
 
@@ -647,7 +647,7 @@ bool StartDisplay() {
   }
 }
 
-void ServeWindow(WindowSpec spec, std::string title) {
+void ServeWindow(WindowRequest request, std::string title) {
   WindowContext& w = Context();
   if (!StartSdl()) {
     ShowFailure(kRegistrationFailed);
@@ -669,7 +669,7 @@ void ServeWindow(WindowSpec spec, std::string title) {
     return;
   }
   tLostDisplay = &lost;
-  if (!CreateWindow(spec, title)) {
+  if (!CreateWindow(request, title)) {
     tLostDisplay = nullptr;
     ShowFailure(kCreationFailed);
     AcceptPushes(false);
@@ -749,7 +749,7 @@ class SdlWindowPlatform final : public WindowPlatform {
     return measured;
   }
 
-  bool Open(const WindowSpec& spec) override {
+  bool Open(const WindowRequest& request) override {
     WindowContext& w = Context();
     if (w.Thread.joinable()) Close();
     if (w.DisplayLost.load()) {
@@ -757,7 +757,8 @@ class SdlWindowPlatform final : public WindowPlatform {
       return false;
     }
     Reset(w);
-    w.Thread = std::thread(ServeWindow, spec, std::string(spec.Title != nullptr ? spec.Title : ""));
+    w.Thread = std::thread(ServeWindow, request,
+                           std::string(request.Title != nullptr ? request.Title : ""));
     std::unique_lock<std::mutex> hold(w.Mutex);
     w.StateChanged.wait(hold, [&w] { return w.State != Phase::kStarting; });
     if (w.State == Phase::kOpen) return true;

@@ -16,7 +16,7 @@ namespace {
 class RecordingPlatform final : public gfx::WindowPlatform {
  public:
   gfx::DesktopSize desktop;
-  gfx::WindowSpec lastSpec;
+  gfx::WindowRequest lastRequest;
   int clientWidth = 0;  // 0: the size asked for
   int clientHeight = 0;
   bool failOpen = false;
@@ -24,13 +24,13 @@ class RecordingPlatform final : public gfx::WindowPlatform {
   int closes = 0;
 
   gfx::DesktopSize Desktop() override { return desktop; }
-  bool Open(const gfx::WindowSpec& spec) override {
-    lastSpec = spec;
-    title = spec.Title;
+  bool Open(const gfx::WindowRequest& request) override {
+    lastRequest = request;
+    title = request.Title;
     if (failOpen) return false;
     open = true;
-    gfx::OnWindowCreated(clientWidth ? clientWidth : spec.Width,
-                         clientHeight ? clientHeight : spec.Height);
+    gfx::OnWindowCreated(clientWidth ? clientWidth : request.Width,
+                         clientHeight ? clientHeight : request.Height);
     gfx::OnWindowPainted();
     return true;
   }
@@ -85,9 +85,9 @@ TEST_F(ModeTest, AnOrdinaryDesktopGivesTheMaximized256ColourWindow) {
   EXPECT_EQ(GetMaxX(), 1919);
   EXPECT_EQ(GetMaxY(), 1016);
   EXPECT_EQ(GetMaxColor(), 255);
-  EXPECT_TRUE(platform.lastSpec.Maximized);
-  EXPECT_EQ(platform.lastSpec.Width, 1920);
-  EXPECT_EQ(platform.lastSpec.Height, 1017);
+  EXPECT_TRUE(platform.lastRequest.Maximized);
+  EXPECT_EQ(platform.lastRequest.Width, 1920);
+  EXPECT_EQ(platform.lastRequest.Height, 1017);
   EXPECT_EQ(platform.title, "Graph window application");
   EXPECT_EQ(gfx::inspect::Width(), 1920);
   // 1280 x 1024 does not fit in 1001 rows.
@@ -108,7 +108,7 @@ TEST_F(ModeTest, ALargestWindowBiggerThanTheMaximizedOneIsDetectedAndNotMaximize
   EXPECT_EQ(mode, 5);
   EXPECT_EQ(GetMaxX(), 999);
   EXPECT_EQ(GetMaxY(), 799);
-  EXPECT_FALSE(platform.lastSpec.Maximized);
+  EXPECT_FALSE(platform.lastRequest.Maximized);
   EXPECT_EQ(Sizes(15), (std::vector<int>{256, 257, 259, 246, 241}));
 }
 
@@ -217,7 +217,7 @@ TEST_F(ModeTest, UnknownModesAndEmptySlotsAreReported) {
     EXPECT_FALSE(gfx::Mode().IsGraphMode);
     EXPECT_NE(gfx::Ops().PutPixel, &gfx::WindowPutPixel);
   }
-  EXPECT_EQ(platform.lastSpec.Width, 0);  // no window was ever asked for
+  EXPECT_EQ(platform.lastRequest.Width, 0);  // no window was ever asked for
 }
 
 TEST_F(ModeTest, AWindowThatNeverPaintsFailsWithMinusElevenAndLeavesTheDefaults) {
@@ -350,8 +350,8 @@ TEST_F(NotInGraphicsModeDeathTest, DrawingAfterAFailedInitGraphStopsToo) {
 class ReportingPlatform final : public gfx::WindowPlatform {
  public:
   gfx::DesktopSize Desktop() override { return {}; }
-  bool Open(const gfx::WindowSpec& spec) override {
-    gfx::OnWindowCreated(spec.Width, spec.Height);
+  bool Open(const gfx::WindowRequest& request) override {
+    gfx::OnWindowCreated(request.Width, request.Height);
     gfx::OnWindowPainted();
     return true;
   }
