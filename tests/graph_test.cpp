@@ -218,9 +218,9 @@ TEST(GraphLifecycleTest, InitGraphTwiceReplacesTheWindowAndDriverPathGetsItsSepa
   InitGraph(driver, mode, "fonts");
   EXPECT_EQ(gfx::Mode().DriverPath, "fonts\\");
   PutPixel(3, 3, Red);
-  InitGraph(driver, mode, "C:\\bgi\\");
+  InitGraph(driver, mode, "C:\\games\\");
   EXPECT_EQ(GraphResult(), grOk);
-  EXPECT_EQ(gfx::Mode().DriverPath, "C:\\bgi\\");
+  EXPECT_EQ(gfx::Mode().DriverPath, "C:\\games\\");
   EXPECT_EQ(gfx::inspect::Pixel(3, 3), 0u);  // a new, black surface
   InitGraph(driver, mode, "");
   EXPECT_EQ(gfx::Mode().DriverPath, "");
