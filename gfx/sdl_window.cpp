@@ -69,14 +69,15 @@ struct WindowContext {
   Uint32 WakeEventType = 0;
   DesktopSize Desktop;
 
-  // Window thread only.
+  // Only the thread that owns SDL at the time: the window thread, or the desktop measurement's.
   SDL_Window* Window = nullptr;
   Uint32 WindowId = 0;
   SDL_Surface* Staging = nullptr;  // 32-bit image when the window surface is not
   int XConnection = -1;
   bool Ending = false;
   bool RepaintAll = false;
-  bool Told = false;  // OnWindowDestroyed has been called for this window
+  bool Told = false;        // OnWindowDestroyed has been called for this window
+  bool SdlStaysUp = false;  // for good, once SDL holds a window destroyed from outside
 };
 
 WindowContext& Context() {
@@ -268,6 +269,10 @@ bool StartSdl() {
   if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
   InstallXHandlers();
   return true;
+}
+
+void StopSdl() {
+  if (!Context().SdlStaysUp) SDL_Quit();
 }
 
 bool ShowsWindows() {
@@ -608,16 +613,23 @@ void TellDestroyed() {
   OnWindowDestroyed();
 }
 
+// SDL waits for a destroyed X window to be unmapped, which never happens to one that another
+// client has already destroyed. Such a window is left to SDL, and SDL stays up from then on,
+// since quitting would destroy (and wait for) it too.
 void EndWindow() {
   WindowContext& w = Context();
   AcceptPushes(false);
   if (w.Staging != nullptr) SDL_FreeSurface(w.Staging);
   w.Staging = nullptr;
-  SDL_DestroyWindow(w.Window);
+  if (w.DestroyedOutside.load()) {
+    w.SdlStaysUp = true;
+  } else {
+    SDL_DestroyWindow(w.Window);
+  }
   w.Window = nullptr;
   w.XWindow.store(0);
   TellDestroyed();
-  SDL_Quit();
+  StopSdl();
 }
 
 // SDL is left as it is: every call into it would fail or spin on the dead connection.
@@ -640,7 +652,7 @@ void AbandonLostDisplay(bool wasOpen) {
 bool StartDisplay() {
   for (int attempt = 1;; ++attempt) {
     if (ShowsWindows()) return true;
-    SDL_Quit();
+    StopSdl();
     if (attempt == kDisplayAttempts) return false;
     SDL_Delay(kDisplayRetryMs);
     if (!StartSdl()) return false;
@@ -673,7 +685,7 @@ void ServeWindow(WindowSpec spec, std::string title) {
     tLostDisplay = nullptr;
     ShowFailure(kCreationFailed);
     AcceptPushes(false);
-    SDL_Quit();
+    StopSdl();
     SetPhase(Phase::kFailed);
     return;
   }
@@ -734,7 +746,7 @@ DesktopSize MeasureDesktop() {
     measured = SizesFor(bounds, usable, MeasureFrame());
   }
   tLostDisplay = nullptr;
-  SDL_Quit();
+  StopSdl();
   return measured;
 }
 

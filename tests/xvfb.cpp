@@ -199,6 +199,12 @@ bool Screen::WindowManagerRunning() {
   return status == Success && count == 1;
 }
 
+void Screen::DestroyWindow(unsigned long window) {
+  if (!Connected()) return;
+  XDestroyWindow(Dpy(display_), window);
+  XSync(Dpy(display_), False);
+}
+
 bool Screen::AddKeysym(const std::string& name) {
   const KeySym keysym = XStringToKeysym(name.c_str());
   if (!Connected() || keysym == NoSymbol) return false;
