@@ -263,6 +263,7 @@ void IgnoreBrokenConnections() {
 // milliseconds per frame under a virtual display and re-creates the window.
 bool StartSdl() {
   IgnoreBrokenConnections();
+  if (Context().SdlStaysUp) return true;
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   InstallXHandlers();
