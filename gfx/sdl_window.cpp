@@ -526,16 +526,20 @@ void OnEvent(const SDL_Event& event) {
   }
 }
 
+// The eventfd counts wakes; one read takes them all (nonblocking: nothing to take is fine).
+void DrainWakes() {
+  const int fd = Context().WakeFd;
+  std::uint64_t count = 0;
+  if (fd >= 0 && read(fd, &count, sizeof count) < 0) count = 0;
+}
+
 // Blocks until an X event, a wake or, on other drivers, any SDL event arrives. Idle, no CPU.
 void WaitForWork() {
   WindowContext& w = Context();
   if (w.XConnection >= 0) {
     // SDL_PollEvent has just emptied Xlib's queue, so a quiet socket means nothing is waiting.
     pollfd fds[2] = {{w.XConnection, POLLIN, 0}, {w.WakeFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) > 0 && fds[1].revents != 0) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t got = read(w.WakeFd, &count, sizeof count);
-    }
+    if (poll(fds, 2, -1) > 0 && fds[1].revents != 0) DrainWakes();
     return;
   }
   SDL_Event event;
@@ -798,9 +802,7 @@ class SdlWindowPlatform final : public WindowPlatform {
  private:
   static void Reset(WindowContext& w) {
     if (w.WakeFd < 0) w.WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    std::uint64_t stale = 0;
-    if (w.WakeFd >= 0) [[maybe_unused]]
-      const ssize_t got = read(w.WakeFd, &stale, sizeof stale);
+    DrainWakes();  // left over from a window that is gone
     w.State = Phase::kStarting;
     w.PresentPending.store(false);
     w.CloseRequested.store(false);
