@@ -119,7 +119,7 @@ bool Server::Start(int width, int height) {
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
   server_ = Spawn({"Xvfb", "-displayfd", std::to_string(inherited), "-screen", "0", screen,
                    "-nolisten", "tcp", "-noreset"},
-                  -1);
+                  -1, true);
   close(inherited);
   const std::string number = server_ > 0 ? ReadDisplayNumber(pipeFds[0]) : "";
   close(pipeFds[0]);
