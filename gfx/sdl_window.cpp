@@ -69,14 +69,15 @@ struct WindowContext {
   Uint32 WakeEventType = 0;
   DesktopSize Desktop;
 
-  // Window thread only.
+  // Only the thread that owns SDL at the time: the window thread, or the desktop measurement's.
   SDL_Window* Window = nullptr;
   Uint32 WindowId = 0;
   SDL_Surface* Staging = nullptr;  // 32-bit image when the window surface is not
   int XConnection = -1;
   bool Ending = false;
   bool RepaintAll = false;
-  bool Told = false;  // OnWindowDestroyed has been called for this window
+  bool Told = false;        // OnWindowDestroyed has been called for this window
+  bool SdlStaysUp = false;  // for good, once SDL holds a window destroyed from outside
 };
 
 WindowContext& Context() {
@@ -262,12 +263,17 @@ void IgnoreBrokenConnections() {
 // milliseconds per frame under a virtual display and re-creates the window.
 bool StartSdl() {
   IgnoreBrokenConnections();
+  if (Context().SdlStaysUp) return true;
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   InstallXHandlers();
   if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
   InstallXHandlers();
   return true;
+}
+
+void StopSdl() {
+  if (!Context().SdlStaysUp) SDL_Quit();
 }
 
 bool ShowsWindows() {
@@ -520,16 +526,20 @@ void OnEvent(const SDL_Event& event) {
   }
 }
 
+// The eventfd counts wakes; one read takes them all (nonblocking: nothing to take is fine).
+void DrainWakes() {
+  const int fd = Context().WakeFd;
+  std::uint64_t count = 0;
+  if (fd >= 0 && read(fd, &count, sizeof count) < 0) count = 0;
+}
+
 // Blocks until an X event, a wake or, on other drivers, any SDL event arrives. Idle, no CPU.
 void WaitForWork() {
   WindowContext& w = Context();
   if (w.XConnection >= 0) {
     // SDL_PollEvent has just emptied Xlib's queue, so a quiet socket means nothing is waiting.
     pollfd fds[2] = {{w.XConnection, POLLIN, 0}, {w.WakeFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) > 0 && fds[1].revents != 0) {
-      std::uint64_t count = 0;
-      [[maybe_unused]] const ssize_t got = read(w.WakeFd, &count, sizeof count);
-    }
+    if (poll(fds, 2, -1) > 0 && fds[1].revents != 0) DrainWakes();
     return;
   }
   SDL_Event event;
@@ -608,16 +618,23 @@ void TellDestroyed() {
   OnWindowDestroyed();
 }
 
+// SDL waits for a destroyed X window to be unmapped, which never happens to one that another
+// client has already destroyed. Such a window is left to SDL, and SDL stays up from then on,
+// since quitting would destroy (and wait for) it too.
 void EndWindow() {
   WindowContext& w = Context();
   AcceptPushes(false);
   if (w.Staging != nullptr) SDL_FreeSurface(w.Staging);
   w.Staging = nullptr;
-  SDL_DestroyWindow(w.Window);
+  if (w.DestroyedOutside.load()) {
+    w.SdlStaysUp = true;
+  } else {
+    SDL_DestroyWindow(w.Window);
+  }
   w.Window = nullptr;
   w.XWindow.store(0);
   TellDestroyed();
-  SDL_Quit();
+  StopSdl();
 }
 
 // SDL is left as it is: every call into it would fail or spin on the dead connection.
@@ -640,7 +657,7 @@ void AbandonLostDisplay(bool wasOpen) {
 bool StartDisplay() {
   for (int attempt = 1;; ++attempt) {
     if (ShowsWindows()) return true;
-    SDL_Quit();
+    StopSdl();
     if (attempt == kDisplayAttempts) return false;
     SDL_Delay(kDisplayRetryMs);
     if (!StartSdl()) return false;
@@ -673,7 +690,7 @@ void ServeWindow(WindowRequest request, std::string title) {
     tLostDisplay = nullptr;
     ShowFailure(kCreationFailed);
     AcceptPushes(false);
-    SDL_Quit();
+    StopSdl();
     SetPhase(Phase::kFailed);
     return;
   }
@@ -734,7 +751,7 @@ DesktopSize MeasureDesktop() {
     measured = SizesFor(bounds, usable, MeasureFrame());
   }
   tLostDisplay = nullptr;
-  SDL_Quit();
+  StopSdl();
   return measured;
 }
 
@@ -786,9 +803,7 @@ class SdlWindowPlatform final : public WindowPlatform {
  private:
   static void Reset(WindowContext& w) {
     if (w.WakeFd < 0) w.WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    std::uint64_t stale = 0;
-    if (w.WakeFd >= 0) [[maybe_unused]]
-      const ssize_t got = read(w.WakeFd, &stale, sizeof stale);
+    DrainWakes();  // left over from a window that is gone
     w.State = Phase::kStarting;
     w.PresentPending.store(false);
     w.CloseRequested.store(false);

@@ -272,6 +272,22 @@ TEST_F(WindowTest, ClosingTheWindowEndsAWaitingReadKeyAndLeavesDrawingHarmless) 
   EXPECT_EQ(GraphResult(), grOk);
 }
 
+TEST_F(WindowTest, WindowDestroyedByAnotherClientEndsLikeAClosedOne) {
+  Open();
+  BlockedReader reader;
+  reader.MarkStart();
+  screen_.DestroyWindow(window_);
+  const long closedAfter = reader.ClosedAfterMs();
+  EXPECT_GE(closedAfter, 0) << "ReadKey did not throw WindowClosed";
+  EXPECT_LE(closedAfter, kClosedWithinMs);
+  PutPixel(5, 5, White);
+  EXPECT_EQ(gfx::inspect::Pixel(5, 5), kUnreadable);
+  CloseGraph();
+  EXPECT_EQ(GraphResult(), grOk);
+  // The process still has its display: a new window opens.
+  Open();
+}
+
 // The lost connection is for good within a process, so these run in a fresh child process each
 // (the death-test machinery re-runs this binary), which must end normally, not be ended by Xlib.
 

@@ -119,7 +119,7 @@ bool Server::Start(int width, int height) {
   const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
   server_ = Spawn({"Xvfb", "-displayfd", std::to_string(inherited), "-screen", "0", screen,
                    "-nolisten", "tcp", "-noreset"},
-                  -1);
+                  -1, true);
   close(inherited);
   const std::string number = server_ > 0 ? ReadDisplayNumber(pipeFds[0]) : "";
   close(pipeFds[0]);
@@ -197,6 +197,12 @@ bool Screen::WindowManagerRunning() {
                                         &type, &format, &count, &remaining, &data);
   if (data != nullptr) XFree(data);
   return status == Success && count == 1;
+}
+
+void Screen::DestroyWindow(unsigned long window) {
+  if (!Connected()) return;
+  XDestroyWindow(Dpy(display_), window);
+  XSync(Dpy(display_), False);
 }
 
 bool Screen::AddKeysym(const std::string& name) {

@@ -57,6 +57,8 @@ class Screen {
   bool ClientSize(unsigned long window, int& width, int& height);
   unsigned long Root();
   bool WindowManagerRunning();
+  // Another client destroys the window, as a misbehaving tool might.
+  void DestroyWindow(unsigned long window);
   // Gives the keysym (by name, e.g. "eacute") an unused key of its own, so that typing it needs
   // no temporary remapping, which a client may look up after it has been undone.
   bool AddKeysym(const std::string& name);
