@@ -201,11 +201,13 @@ std::int16_t StartWindow(const TModeInfo& info) {
     std::lock_guard<DrawingLock> hold(GraphDrawing());
     Backing().GraphRunning = false;
   }
+  // Keys may flow before Open returns; a window closed that early must stay closed for readers.
+  KeySourceOpened();
   if (!Platform().Open(request)) {
     FreePalette();
+    KeySourceClosed(false);
     return grError;
   }
-  KeySourceOpened();
   return grOk;
 }
 
