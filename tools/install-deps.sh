@@ -5,7 +5,7 @@
 set -euo pipefail
 
 run_packages=(g++ cmake ninja-build make pkg-config libsdl2-dev)
-test_packages=(libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool x11-apps x11-utils imagemagick openbox wmctrl valgrind)
+test_packages=(libgtest-dev libbenchmark-dev libx11-dev xvfb xdotool x11-apps x11-utils imagemagick openbox wmctrl valgrind python3)
 
 wanted=("${run_packages[@]}")
 if [ "${1:-run}" = test ]; then
