@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -13,12 +12,12 @@
 
 namespace gfx {
 
+// A ticket lock on two counters. Uncontended, a lock and an unlock are one atomic add each; a
+// waiter sleeps on the counter it waits for (a futex) and is woken only when someone waits.
 struct DrawingLock::Impl {
-  std::mutex Mutex;
-  std::condition_variable Turn;
-  std::uint64_t NextTicket = 0;
-  std::uint64_t NowServing = 0;
-  int Waiting = 0;
+  std::atomic<std::uint32_t> NextTicket{0};
+  std::atomic<std::uint32_t> NowServing{0};
+  std::atomic<int> Waiting{0};
 };
 
 DrawingLock::Impl& DrawingLock::State() {
@@ -30,29 +29,27 @@ DrawingLock::Impl& DrawingLock::State() {
 // queues behind a thread already waiting.
 void DrawingLock::lock() {
   Impl& s = State();
-  std::unique_lock<std::mutex> hold(s.Mutex);
-  const std::uint64_t ticket = s.NextTicket++;
-  if (s.NowServing == ticket) return;
-  ++s.Waiting;
-  s.Turn.wait(hold, [&] { return s.NowServing == ticket; });
-  --s.Waiting;
+  const std::uint32_t ticket = s.NextTicket.fetch_add(1, std::memory_order_relaxed);
+  std::uint32_t serving = s.NowServing.load(std::memory_order_acquire);
+  if (serving == ticket) return;
+  // Counted before sleeping and read after serving the next ticket, both sequentially
+  // consistent: either the unlock sees this waiter and wakes it, or the wait sees the new ticket.
+  s.Waiting.fetch_add(1, std::memory_order_seq_cst);
+  while (serving != ticket) {
+    s.NowServing.wait(serving, std::memory_order_seq_cst);
+    serving = s.NowServing.load(std::memory_order_acquire);
+  }
+  s.Waiting.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void DrawingLock::unlock() {
   Impl& s = State();
-  bool anyWaiting;
-  {
-    std::lock_guard<std::mutex> hold(s.Mutex);
-    ++s.NowServing;
-    anyWaiting = s.Waiting > 0;
-  }
-  if (anyWaiting) s.Turn.notify_all();
+  s.NowServing.fetch_add(1, std::memory_order_seq_cst);
+  if (s.Waiting.load(std::memory_order_seq_cst) > 0) s.NowServing.notify_all();
 }
 
 int DrawingLock::Waiters() {
-  Impl& s = State();
-  std::lock_guard<std::mutex> hold(s.Mutex);
-  return s.Waiting;
+  return State().Waiting.load(std::memory_order_relaxed);
 }
 
 namespace {
