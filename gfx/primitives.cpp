@@ -90,6 +90,22 @@ bool ClipRun(const Rect& area, int& x0, int& x1, int y) {
   return x0 <= x1;
 }
 
+// Runs write on the backing image under the drawing lock while the window runs. write returns the
+// absolute rectangle it changed (empty when clipping left nothing), which is marked for the
+// presenter; the presenter is woken after the lock is released.
+template <typename Write>
+void WriteUnderLock(Write write) {
+  {
+    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    BackingImage& image = Backing();
+    if (!image.GraphRunning) return;
+    const Rect changed = write(image);
+    if (changed.Empty()) return;
+    MarkDirty(changed.x0, changed.y0, changed.x1, changed.y1);
+  }
+  WakePresenter();
+}
+
 // The area the generic routines clip against. Outside graphics mode there is no surface to clip
 // to, so every run goes on to the pixel slot, whose default reports drawing too early.
 Rect SurfaceViewArea() {
@@ -107,15 +123,12 @@ const std::uint8_t* FillPatternRows(std::uint16_t pattern) {
 void WindowDirectPutPixel(std::int16_t x, std::int16_t y) {
   const std::uint32_t color = ScreenColor(Draw().CurrentColor);
   const std::int16_t mode = Draw().WriteMode;
-  {
-    std::lock_guard<DrawingLock> hold(GraphDrawing());
-    BackingImage& image = Backing();
-    if (!image.GraphRunning || !Inside(ViewArea(false, image.Width, image.Height), x, y)) return;
+  WriteUnderLock([&](BackingImage& image) {
+    if (!Inside(ViewArea(false, image.Width, image.Height), x, y)) return Rect{};
     std::uint32_t& pixel = image.Row(y)[x];
     pixel = Combine(pixel, color, mode);
-    MarkDirty(x, y, x, y);
-  }
-  WakePresenter();
+    return Rect{x, y, x, y};
+  });
 }
 
 void WindowPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
@@ -123,16 +136,11 @@ void WindowPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
   const int ax = x + view.StartX;
   const int ay = y + view.StartY;
   const std::uint32_t screen = ScreenColor(color);
-  {
-    std::lock_guard<DrawingLock> hold(GraphDrawing());
-    BackingImage& image = Backing();
-    if (!image.GraphRunning || !Inside(ViewArea(view.Clip, image.Width, image.Height), ax, ay)) {
-      return;
-    }
+  WriteUnderLock([&](BackingImage& image) {
+    if (!Inside(ViewArea(view.Clip, image.Width, image.Height), ax, ay)) return Rect{};
     image.Row(ay)[ax] = screen;
-    MarkDirty(ax, ay, ax, ay);
-  }
-  WakePresenter();
+    return Rect{ax, ay, ax, ay};
+  });
 }
 
 std::uint16_t WindowGetPixel(std::int16_t x, std::int16_t y) {
@@ -158,17 +166,11 @@ void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
   int b = std::max(x1, x2) + d.View.StartX;
   const int row = y + d.View.StartY;
   const std::uint32_t color = ScreenColor(d.CurrentColor);
-  {
-    std::lock_guard<DrawingLock> hold(GraphDrawing());
-    BackingImage& image = Backing();
-    if (!image.GraphRunning ||
-        !ClipRun(ViewArea(d.View.Clip, image.Width, image.Height), a, b, row)) {
-      return;
-    }
+  WriteUnderLock([&](BackingImage& image) {
+    if (!ClipRun(ViewArea(d.View.Clip, image.Width, image.Height), a, b, row)) return Rect{};
     WriteRun(image.Row(row) + a, b - a + 1, 1, color, d.WriteMode);
-    MarkDirty(a, row, b, row);
-  }
-  WakePresenter();
+    return Rect{a, row, b, row};
+  });
 }
 
 void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
@@ -177,18 +179,15 @@ void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
   int a = std::min(y1, y2) + d.View.StartY;
   int b = std::max(y1, y2) + d.View.StartY;
   const std::uint32_t color = ScreenColor(d.CurrentColor);
-  {
-    std::lock_guard<DrawingLock> hold(GraphDrawing());
-    BackingImage& image = Backing();
+  WriteUnderLock([&](BackingImage& image) {
     const Rect area = ViewArea(d.View.Clip, image.Width, image.Height);
-    if (!image.GraphRunning || column < area.x0 || column > area.x1) return;
+    if (column < area.x0 || column > area.x1) return Rect{};
     a = std::max(a, area.y0);
     b = std::min(b, area.y1);
-    if (a > b) return;
+    if (a > b) return Rect{};
     WriteRun(image.Row(a) + column, b - a + 1, image.Width, color, d.WriteMode);
-    MarkDirty(column, a, column, b);
-  }
-  WakePresenter();
+    return Rect{column, a, column, b};
+  });
 }
 
 void GenericHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
