@@ -28,18 +28,18 @@ using Clock = std::chrono::steady_clock;
 struct Mailbox {
   std::mutex Lock;
   std::condition_variable Filled;
-  std::optional<char> Byte;
+  std::optional<std::uint8_t> Byte;
 };
 Mailbox mailbox;
 
-char ReadMailbox() {
+std::uint8_t ReadMailbox() {
   std::unique_lock<std::mutex> lock(mailbox.Lock);
   mailbox.Filled.wait(lock, [] { return mailbox.Byte.has_value(); });
-  const char c = *mailbox.Byte;
+  const std::uint8_t c = *mailbox.Byte;
   mailbox.Byte.reset();
   return c;
 }
-void WriteMailbox(char c) {
+void WriteMailbox(std::uint8_t c) {
   {
     std::lock_guard<std::mutex> lock(mailbox.Lock);
     mailbox.Byte = c;
@@ -47,7 +47,7 @@ void WriteMailbox(char c) {
   mailbox.Filled.notify_one();
 }
 
-char PollingReadKey() {
+std::uint8_t PollingReadKey() {
   while (!KeyPressed()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   return ReadKey();
 }
@@ -81,11 +81,11 @@ double Percentile(std::vector<double> samples, double p) {
 // reader held it.
 class LatencyProbe {
  public:
-  LatencyProbe(char (*read)(), void (*write)(char)) : write_(write) {
+  LatencyProbe(std::uint8_t (*read)(), void (*write)(std::uint8_t)) : write_(write) {
     reader_ = std::thread([this, read] {
       for (;;) {
         waiting_.release();
-        const char c = read();
+        const std::uint8_t c = read();
         readAt_ = Clock::now();
         received_.release();
         if (c == 'q' && stop_.load()) return;
@@ -110,7 +110,7 @@ class LatencyProbe {
   }
 
  private:
-  void (*write_)(char);
+  void (*write_)(std::uint8_t);
   std::binary_semaphore waiting_{0};
   std::binary_semaphore received_{0};
   std::atomic<bool> stop_{false};
@@ -132,7 +132,8 @@ double CpuSeconds() {
 
 // The whole process's CPU time while one thread waits for a key that does not come and this one
 // sleeps, as a percentage of one core.
-double MeasureIdleCpu(benchmark::State& state, char (*read)(), void (*write)(char)) {
+double MeasureIdleCpu(benchmark::State& state, std::uint8_t (*read)(),
+                      void (*write)(std::uint8_t)) {
   constexpr auto kWatch = std::chrono::seconds(2);
   double percent = 0;
   for (auto _ : state) {

@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr char kEnter = 13;
-constexpr char kEsc = 27;
+constexpr std::uint8_t kEnter = 13;
+constexpr std::uint8_t kEsc = 27;
 
 constexpr std::int32_t N = 4;
 constexpr std::array<std::string_view, N> M = {"New Game", "Controls", "Best players", "Quit"};
@@ -45,8 +45,8 @@ void DrawMenu(std::int32_t Choice) {
 
 // Waits for a key instead of polling, then takes everything else that is waiting: only the last
 // key counts, with an extended key's zero dropped so that its code stands for it.
-char ReadLastKey() {
-  char Ch;
+std::uint8_t ReadLastKey() {
+  std::uint8_t Ch;
   do {
     Ch = ReadKey();
     if (Ch == 0) Ch = ReadKey();
@@ -60,7 +60,7 @@ void ShowControls() {
     SetColor(I + 56);
     DrawAt(I, C[I - 1]);
   }
-  char Ch;
+  std::uint8_t Ch;
   do {
     Ch = ReadKey();
     while (KeyPressed()) Ch = ReadKey();
@@ -90,7 +90,7 @@ void RunItem(std::int32_t Choice, TSnake& S, bool& Q) {
 
 void Menu(TSnake& S, bool& Q, std::uint16_t& Scores) {
   std::int32_t Choice = 1;
-  char Ch = 'w';
+  std::uint8_t Ch = 'w';
   SetTextStyle(DefaultFont, HorizDir, 2);
   DrawMenu(Choice);
   do {

@@ -9,16 +9,17 @@
 
 namespace {
 
-constexpr char kEsc = 27;
+constexpr std::uint8_t kEsc = 27;
 constexpr std::uint16_t kCountdownMs = 1500;
 constexpr std::uint16_t kTickMs = 100;
 constexpr std::uint16_t kFrameColor = 19;
 
 // Draws '3', '2' and '1' at the centre in the colour and text style the menu left. It counts in
 // Ch and leaves '1' there, which steers nothing; a 0 left there would wait for a key.
-void Countdown(char& Ch) {
+void Countdown(std::uint8_t& Ch) {
   for (Ch = '3'; Ch >= '1'; --Ch) {
-    OutTextXY(MX2, MY2, std::string_view(&Ch, 1));
+    const char digit = static_cast<char>(Ch);
+    OutTextXY(MX2, MY2, std::string_view(&digit, 1));
     Delay(kCountdownMs);
     ClearDevice();
   }
@@ -27,7 +28,7 @@ void Countdown(char& Ch) {
 
 // Takes every waiting byte and keeps the last; a lone 0 means an extended key whose code is on
 // its way, so that code is waited for.
-void ReadSteering(char& Ch) {
+void ReadSteering(std::uint8_t& Ch) {
   while (KeyPressed()) Ch = ReadKey();
   if (Ch == 0) Ch = ReadKey();
 }
@@ -36,8 +37,8 @@ void ReadSteering(char& Ch) {
 // refused while the snake goes the opposite way. Only the character's value counts, so an arrow's
 // code and the same plain character (a capital H, P, K or M) steer alike.
 struct Steering {
-  char Arrow;
-  char Letter;
+  std::uint8_t Arrow;
+  std::uint8_t Letter;
   TMove Wanted;
   TMove RefusedWhile;
 };
@@ -48,7 +49,7 @@ constexpr std::array<Steering, 4> kSteering = {{
     {77, 'd', RIGHT, LEFT},
 }};
 
-void Steer(char Ch, TMove& Where, TMove& From) {
+void Steer(std::uint8_t Ch, TMove& Where, TMove& From) {
   for (const Steering& steering : kSteering) {
     if (Ch != steering.Arrow && Ch != steering.Letter) continue;
     if (From != steering.RefusedWhile) Where = From = steering.Wanted;
@@ -90,7 +91,7 @@ void ShowBoard() {
 
 void Play(TSnake& S) {
   bool GameOver = false;
-  char Ch = 0;
+  std::uint8_t Ch = 0;
   TMove Where = RIGHT;
   TMove From = RIGHT;
   ClearDevice();

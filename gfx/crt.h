@@ -16,16 +16,16 @@ class WindowClosed : public std::exception {
 };
 
 // Takes the next byte from the key queue, waiting while it is empty. An extended key arrives as
-// 0 followed by its code.
-char ReadKey();
+// 0 followed by its code. Bytes are 0..255, so a typed character 233 compares equal to 233.
+std::uint8_t ReadKey();
 // True when at least one byte waits; takes nothing and never blocks.
 bool KeyPressed();
 // Suspends the calling thread for that many milliseconds; keys typed meanwhile are queued.
 void Delay(std::uint16_t milliseconds);
 
 // Queue one byte, or 0 and then the byte (window thread; tests).
-void AddChar(char c);
-void AddExtChar(char c);
+void AddChar(std::uint8_t c);
+void AddExtChar(std::uint8_t c);
 
 // Tests replace the sleep behind Delay (nullptr puts the real one back). The replacement is
 // called instead of sleeping, on the thread that called Delay.

@@ -22,8 +22,8 @@ constexpr std::uint32_t kSlots = 32;
 enum class KeySource : std::uint8_t { kNotYetOpen, kOpen, kClosed, kLost };
 
 struct KeyboardContext {
-  std::mutex KeyboardHandling;               // guards everything down to Source
-  std::array<char, kSlots + 1> KeyBuffer{};  // slots 1..32; slot 0 is never used
+  std::mutex KeyboardHandling;                       // guards everything down to Source
+  std::array<std::uint8_t, kSlots + 1> KeyBuffer{};  // slots 1..32; slot 0 is never used
   std::uint32_t NextFree = 1;
   std::uint32_t NextToRead = 1;
   KeySource Source = KeySource::kNotYetOpen;
@@ -59,7 +59,7 @@ bool Closed(const KeyboardContext& k) {
 
 // The extended-key code that a key-down of a key without a character queues after 0, or 0 when the
 // key queues nothing.
-char ExtendedCode(Key code, const KeyboardContext& k) {
+std::uint8_t ExtendedCode(Key code, const KeyboardContext& k) {
   switch (code) {
     case Key::kUp:
       return 72;
@@ -87,9 +87,9 @@ char ExtendedCode(Key code, const KeyboardContext& k) {
   if (code >= Key::kF1 && code <= Key::kF10) {
     const int index = static_cast<int>(code) - static_cast<int>(Key::kF1);
     // Ctrl wins over Alt when both are held.
-    if (k.CtrlKey.load(std::memory_order_relaxed)) return static_cast<char>(94 + index);
-    if (k.AltKey.load(std::memory_order_relaxed)) return static_cast<char>(104 + index);
-    return static_cast<char>(59 + index);
+    if (k.CtrlKey.load(std::memory_order_relaxed)) return static_cast<std::uint8_t>(94 + index);
+    if (k.AltKey.load(std::memory_order_relaxed)) return static_cast<std::uint8_t>(104 + index);
+    return static_cast<std::uint8_t>(59 + index);
   }
   return 0;
 }
@@ -125,12 +125,12 @@ std::int32_t MsgHandler(const KeyMessage& message) {
   switch (message.Event) {
     case KeyEvent::kChar:
       // A lone 0 would be read as the first half of an extended key and swallow the next key.
-      if (message.Char != 0) AddChar(static_cast<char>(message.Char));
+      if (message.Char != 0) AddChar(message.Char);
       break;
     case KeyEvent::kKeyDown:
       if (std::atomic<bool>* flag = ModifierFlag(message.Code, k)) {
         flag->store(true, std::memory_order_relaxed);
-      } else if (const char code = ExtendedCode(message.Code, k); code != 0) {
+      } else if (const std::uint8_t code = ExtendedCode(message.Code, k); code != 0) {
         AddExtChar(code);
       }
       break;
@@ -168,7 +168,7 @@ void KeySourceClosed(bool lost) {
 using gfx::Keyboard;
 
 // Queues one byte under its own hold of the lock; on overflow the oldest key goes, as a whole.
-void AddChar(char c) {
+void AddChar(std::uint8_t c) {
   gfx::KeyboardContext& k = Keyboard();
   {
     std::lock_guard<std::mutex> lock(k.KeyboardHandling);
@@ -184,7 +184,7 @@ void AddChar(char c) {
 }
 
 // Queues 0 and then the code as two separate queue operations, as the window thread does.
-void AddExtChar(char c) {
+void AddExtChar(std::uint8_t c) {
   AddChar(0);
   AddChar(c);
 }
@@ -198,12 +198,12 @@ bool KeyPressed() {
 
 // Program thread: takes the next byte, waiting for the window thread without polling. Once the
 // window has closed, queued keys still come first; then WindowClosed, since none can follow.
-char ReadKey() {
+std::uint8_t ReadKey() {
   gfx::KeyboardContext& k = Keyboard();
   std::unique_lock<std::mutex> lock(k.KeyboardHandling);
   k.KeyArrived.wait(lock, [&k] { return !gfx::QueueEmpty(k) || gfx::Closed(k); });
   if (gfx::QueueEmpty(k)) throw WindowClosed();
-  const char c = k.KeyBuffer[k.NextToRead];
+  const std::uint8_t c = k.KeyBuffer[k.NextToRead];
   k.NextToRead = gfx::IncCyclic(k.NextToRead);
   return c;
 }

@@ -130,6 +130,9 @@ TEST_F(KeyQueue, WindowMessagesBecomeTheClassicByteStream) {
     EXPECT_EQ(Send(gfx::KeyEvent::kChar, Key::kOther, c), 0);
     EXPECT_EQ(ReadAll(), std::string(1, static_cast<char>(c)));
   }
+  // Codes from 128 up come back as themselves, not as negative numbers.
+  Send(gfx::KeyEvent::kChar, Key::kOther, 0xE9);
+  EXPECT_TRUE(ReadKey() == 233);
   Send(gfx::KeyEvent::kChar, Key::kOther, 0);
   Press(Key::kOther);
   Press(Key::kShift);
