@@ -168,9 +168,17 @@ std::int16_t BaselineShift(const StrokedFont& font, int where) {
   return static_cast<std::int16_t>(std::lrint(shift));
 }
 
-// Position 0, 1 or 2 along a length: its start, middle or end.
+// Position 0, 1 or 2 along a length: its start, middle or end. An end beyond the coordinate range
+// stays at its limit, which still puts the start outside any viewport, rather than wrapping round.
 std::int16_t Along(std::uint16_t length, std::uint16_t where) {
-  return static_cast<std::int16_t>(where == CenterText ? length / 2 : where == 2 ? length : 0);
+  const int at = where == CenterText ? length / 2 : where == 2 ? length : 0;
+  return static_cast<std::int16_t>(std::min(at, 32767));
+}
+
+// Bitmap text at the sizes a failed stroked-font load leaves can measure past 16 bits; such a
+// measure stays at the largest value instead of wrapping to a small one.
+std::uint16_t Saturated(std::size_t pixels) {
+  return static_cast<std::uint16_t>(std::min<std::size_t>(pixels, 0xFFFF));
 }
 
 }  // namespace
@@ -224,9 +232,9 @@ void SetTextStyle(std::uint16_t font, std::uint16_t direction, std::uint16_t cha
   const std::int16_t loaded = gfx::LoadStrokedFont(font);
   if (loaded == grOk) return;
   gfx::SetResult(loaded);
-  // The bitmap font takes over, with a size it can draw.
+  // The bitmap font takes over at the size asked for the stroked one, even above the bitmap
+  // font's own cap of 10: measuring and drawing stay sound at any size.
   info.Font = DefaultFont;
-  info.CharSize = std::min(info.CharSize, gfx::kMaxBitmapSize);
 }
 
 // Sets where the point given to OutTextXY lies on the text; called by screens that align text.
@@ -247,8 +255,7 @@ void GetTextSettings(TextSettingsType& settings) {
 // The width in pixels the text would take in the current style; called to lay out text.
 std::uint16_t TextWidth(std::string_view text) {
   const TextSettingsType& info = Draw().TextInfo;
-  if (!gfx::IsStroked(info))
-    return static_cast<std::uint16_t>(text.size() * gfx::kGlyphSide * info.CharSize);
+  if (!gfx::IsStroked(info)) return gfx::Saturated(text.size() * gfx::kGlyphSide * info.CharSize);
   const float units = static_cast<float>(gfx::StrokedUnitWidth(gfx::Fonts(info.Font), text));
   return static_cast<std::uint16_t>(std::lrint(units * gfx::Text().XRatio));
 }
@@ -256,7 +263,7 @@ std::uint16_t TextWidth(std::string_view text) {
 // The height in pixels of text in the current style; called to lay out text.
 std::uint16_t TextHeight(std::string_view) {
   const TextSettingsType& info = Draw().TextInfo;
-  if (!gfx::IsStroked(info)) return static_cast<std::uint16_t>(gfx::kGlyphSide * info.CharSize);
+  if (!gfx::IsStroked(info)) return gfx::Saturated(std::size_t{gfx::kGlyphSide} * info.CharSize);
   const gfx::StrokedFont& font = gfx::Fonts(info.Font);
   const float units = static_cast<float>(font.CapitalHeight - font.Descender);
   return static_cast<std::uint16_t>(units * gfx::Text().YRatio);

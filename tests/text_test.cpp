@@ -305,11 +305,29 @@ TEST_F(TextTest, MissingFontFileKeepsTheBitmapFont) {
   OutTextXY(0, 0, "Hi");
   ExpectHorizontalText(0, 0, "Hi", 4, kPureWhite);
 
-  // A stroked size the bitmap font cannot draw is brought into its range on the way back.
+  // The size asked for the stroked font survives the fall back, beyond the bitmap font's own cap.
+  ClearDevice();
   SetTextStyle(1, HorizDir, 20);
   EXPECT_EQ(GraphResult(), grFontNotFound);
   GetTextSettings(settings);
-  EXPECT_EQ(settings.CharSize, 10);
+  EXPECT_EQ(settings.Font, DefaultFont);
+  EXPECT_EQ(settings.CharSize, 20);
+  EXPECT_EQ(TextWidth("A"), 160);
+  EXPECT_EQ(TextHeight("A"), 160);
+  OutTextXY(0, 0, "Hi");
+  ExpectHorizontalText(0, 0, "Hi", 20, kPureWhite);
+
+  // Measures past 16 bits stay at the largest value instead of wrapping to a small one, and the
+  // justified start then lies outside the window.
+  ClearDevice();
+  SetTextStyle(1, HorizDir, 10000);
+  EXPECT_EQ(GraphResult(), grFontNotFound);
+  EXPECT_EQ(TextWidth("Hi"), 0xFFFF);
+  EXPECT_EQ(TextHeight("Hi"), 0xFFFF);
+  SetTextJustify(RightText, TopText);
+  OutTextXY(100, 0, "Hi");
+  EXPECT_EQ(InkOutside({0, 0, -1, -1}), 0);
+  SetTextJustify(LeftText, TopText);
 }
 
 TEST_F(TextTest, TextIsCutAtTheEdgesOfTheWindow) {
