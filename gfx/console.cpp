@@ -9,18 +9,20 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "gfx/crt.h"
 #include "runtime/run_error.h"
 
 // The console side of the layer: clearing the terminal at start-up and reading the player's name
 // at the end. On a terminal the name is typed into a small line editor running in raw mode; from
-// a pipe or file a line is read as it comes. Positions in the editor are bytes: the name is kept
-// byte for byte, as typed.
+// a pipe or file a line is read as it comes. The editor moves and overwrites whole UTF-8
+// characters, so that what the player sees is what is stored; a byte that is not part of a valid
+// UTF-8 sequence counts as one character. The name itself is kept as bytes.
 
 namespace {
 
-constexpr int kEditorWidth = 254;     // typed positions the name line editor accepts
+constexpr int kEditorWidth = 254;     // bytes the name line editor accepts
 constexpr int kEscapeTimeoutMs = 50;  // how long a lone Escape waits for the rest of a sequence
 constexpr int kReadEnd = -1;          // end of input
 constexpr int kReadTimeout = -2;
@@ -142,9 +144,17 @@ void WriteOut(std::string_view bytes) {
   }
 }
 
+// Bytes read ahead while decoding a character that turned out not to belong to it.
+std::string readBack;
+
 // One byte from standard input (0..255), kReadEnd, or kReadTimeout when timeoutMs (not negative)
 // passed without input.
 int ReadByte(int timeoutMs = -1) {
+  if (!readBack.empty()) {
+    const auto byte = static_cast<unsigned char>(readBack.front());
+    readBack.erase(0, 1);
+    return byte;
+  }
   if (timeoutMs >= 0) {
     pollfd p{STDIN_FILENO, POLLIN, 0};
     int ready;
@@ -181,8 +191,46 @@ enum class EditKey {
 
 struct KeyPress {
   EditKey Kind = EditKey::kNone;
-  char Char = 0;
+  std::string Char{};  // the bytes of one character
 };
+
+// How many bytes the UTF-8 sequence starting with `lead` should have; 1 for a byte that cannot
+// start one.
+int SequenceLength(unsigned char lead) {
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  return 1;
+}
+
+// Whether `byte` may follow `lead` as the byte at `index` (from 1) of its sequence. The second
+// byte's narrower ranges rule out overlong forms, surrogates and code points above 10FFFF.
+bool Continues(unsigned char lead, int index, unsigned char byte) {
+  if (index == 1) {
+    if (lead == 0xE0) return byte >= 0xA0 && byte <= 0xBF;
+    if (lead == 0xED) return byte >= 0x80 && byte <= 0x9F;
+    if (lead == 0xF0) return byte >= 0x90 && byte <= 0xBF;
+    if (lead == 0xF4) return byte >= 0x80 && byte <= 0x8F;
+  }
+  return byte >= 0x80 && byte <= 0xBF;
+}
+
+// The rest of a character whose first byte has been read. The bytes of one character arrive
+// together; a sequence cut short or broken leaves its first byte as a character of its own, and
+// the bytes read after it are read again as what they are.
+std::string ReadCharacter(unsigned char lead) {
+  std::string bytes(1, static_cast<char>(lead));
+  const int length = SequenceLength(lead);
+  for (int index = 1; index < length; ++index) {
+    const int next = ReadByte(kEscapeTimeoutMs);
+    if (next >= 0) bytes.push_back(static_cast<char>(next));
+    if (next < 0 || !Continues(lead, index, static_cast<unsigned char>(next))) {
+      readBack = bytes.substr(1) + readBack;
+      return bytes.substr(0, 1);
+    }
+  }
+  return bytes;
+}
 
 // The keypad in application mode sends ESC O and a letter; these letters stand for characters.
 char KeypadCharacter(int letter) {
@@ -245,7 +293,7 @@ KeyPress ReadEscape() {
   if (next != 'O') return {};
   const int letter = ReadByte(kEscapeTimeoutMs);
   if (letter == 'M') return {EditKey::kEnter};
-  if (const char c = KeypadCharacter(letter)) return {EditKey::kChar, c};
+  if (const char c = KeypadCharacter(letter)) return {EditKey::kChar, std::string(1, c)};
   return {CursorKey(letter)};
 }
 
@@ -267,18 +315,129 @@ KeyPress ReadEditKey() {
       return ReadEscape();
     default:
       if (byte < 0x20) return {};
-      return {EditKey::kChar, static_cast<char>(byte)};
+      return {EditKey::kChar, ReadCharacter(static_cast<unsigned char>(byte))};
   }
 }
 
-struct EditLine {
-  std::array<char, kEditorWidth> Text{};
-  int Cursor = 0;
-  int Length = 0;  // the furthest position typed
+// The code point of a valid multi-byte character, or -1 for a single byte.
+int CodePoint(std::string_view ch) {
+  if (ch.size() < 2) return -1;
+  const auto lead = static_cast<unsigned char>(ch[0]);
+  int value = lead & (0x7F >> ch.size());
+  for (std::size_t i = 1; i < ch.size(); ++i) value = (value << 6) | (ch[i] & 0x3F);
+  return value;
+}
+
+struct Range {
+  int First, Last;
 };
 
-std::string_view Typed(const EditLine& line, int from) {
-  return {line.Text.data() + from, static_cast<std::size_t>(line.Length - from)};
+// Marks that combine with the character before them and take no column of their own.
+constexpr std::array<Range, 9> kCombining = {{{0x0300, 0x036F},
+                                              {0x0483, 0x0489},
+                                              {0x0591, 0x05BD},
+                                              {0x1AB0, 0x1AFF},
+                                              {0x1DC0, 0x1DFF},
+                                              {0x200B, 0x200F},
+                                              {0x20D0, 0x20FF},
+                                              {0xFE00, 0xFE0F},
+                                              {0xFE20, 0xFE2F}}};
+// East Asian wide characters and pictographs, which take two columns.
+constexpr std::array<Range, 13> kWide = {{{0x1100, 0x115F},
+                                          {0x2E80, 0x303E},
+                                          {0x3041, 0x4DBF},
+                                          {0x4E00, 0xA4CF},
+                                          {0xAC00, 0xD7A3},
+                                          {0xF900, 0xFAFF},
+                                          {0xFE30, 0xFE4F},
+                                          {0xFF00, 0xFF60},
+                                          {0xFFE0, 0xFFE6},
+                                          {0x1F300, 0x1F64F},
+                                          {0x1F900, 0x1F9FF},
+                                          {0x20000, 0x2FFFD},
+                                          {0x30000, 0x3FFFD}}};
+
+bool InRanges(int value, const auto& ranges) {
+  return std::any_of(ranges.begin(), ranges.end(),
+                     [value](const Range& r) { return value >= r.First && value <= r.Last; });
+}
+
+// Terminal columns a character takes; a byte that is not valid UTF-8 shows as one.
+int Columns(std::string_view ch) {
+  const int value = CodePoint(ch);
+  if (value < 0) return 1;
+  if (InRanges(value, kCombining)) return 0;
+  return InRanges(value, kWide) ? 2 : 1;
+}
+
+// The typed line as whole characters up to the furthest position typed; the cursor counts
+// characters, the cap counts bytes.
+struct EditLine {
+  std::vector<std::string> Chars;
+  std::size_t Cursor = 0;
+  std::size_t Bytes = 0;
+};
+
+std::string Join(const EditLine& line, std::size_t from) {
+  std::string bytes;
+  for (std::size_t i = from; i < line.Chars.size(); ++i) bytes += line.Chars[i];
+  return bytes;
+}
+
+int Width(const EditLine& line, std::size_t from, std::size_t to) {
+  int columns = 0;
+  for (std::size_t i = from; i < to; ++i) columns += Columns(line.Chars[i]);
+  return columns;
+}
+
+std::string Back(int columns) {
+  return std::string(static_cast<std::size_t>(std::max(columns, 0)), '\b');
+}
+
+// After a change from character `from` on, with the terminal's cursor at column `shownAt` and
+// `oldColumns` shown in all: rewrites the line from `from`, blanks what it no longer covers and
+// puts the terminal's cursor back where the editor's is.
+std::string Redraw(const EditLine& line, std::size_t from, int shownAt, int oldColumns) {
+  const int columns = Width(line, 0, line.Chars.size());
+  const int blank = std::max(oldColumns - columns, 0);
+  return Back(shownAt - Width(line, 0, from)) + Join(line, from) +
+         std::string(static_cast<std::size_t>(blank), ' ') +
+         Back(columns + blank - Width(line, 0, line.Cursor));
+}
+
+// Overwrites the character at the cursor, or appends; refused when the bytes would pass the cap.
+// A character of another width shifts what follows on the screen, and a combining mark belongs
+// to the character before it, so those cases redraw.
+std::string Type(EditLine& line, const std::string& ch) {
+  const std::size_t at = line.Cursor;
+  const bool appends = at == line.Chars.size();
+  const std::string old = appends ? std::string() : line.Chars[at];
+  if (line.Bytes - old.size() + ch.size() > kEditorWidth) return {};
+  const int shownAt = Width(line, 0, at);
+  const int oldColumns = Width(line, 0, line.Chars.size());
+  if (appends) {
+    line.Chars.push_back(ch);
+  } else {
+    line.Chars[at] = ch;
+  }
+  line.Bytes = line.Bytes - old.size() + ch.size();
+  ++line.Cursor;
+  if (appends || (Columns(old) == Columns(ch) && Columns(ch) > 0)) return ch;
+  const bool combining = Columns(old) == 0 || Columns(ch) == 0;
+  return Redraw(line, combining && at > 0 ? at - 1 : at, shownAt, oldColumns);
+}
+
+// Only at the end of the text; a combining mark is taken off by redrawing the character it sat on.
+std::string Backspace(EditLine& line) {
+  const std::size_t count = line.Chars.size();
+  if (line.Cursor != count || count == 0) return {};
+  const int oldColumns = Width(line, 0, count);
+  const bool combining = Columns(line.Chars.back()) == 0;
+  line.Bytes -= line.Chars.back().size();
+  line.Chars.pop_back();
+  line.Cursor = line.Chars.size();
+  const std::size_t from = combining && count > 1 ? count - 2 : count - 1;
+  return Redraw(line, from, oldColumns, oldColumns);
 }
 
 // Applies one key and answers what to echo for it.
@@ -286,41 +445,29 @@ std::string Edit(EditLine& line, const KeyPress& key) {
   std::string echo;
   switch (key.Kind) {
     case EditKey::kChar:
-      // Overwrites; a full line refuses further characters.
-      if (line.Cursor < kEditorWidth) {
-        line.Text[line.Cursor++] = key.Char;
-        line.Length = std::max(line.Length, line.Cursor);
-        echo.push_back(key.Char);
-      }
+      echo = Type(line, key.Char);
       break;
     case EditKey::kBackspace:
-      if (line.Cursor == line.Length && line.Cursor > 0) {
-        --line.Cursor;
-        --line.Length;
-        echo = "\b \b";
-      }
+      echo = Backspace(line);
       break;
     case EditKey::kLeft:
-      if (line.Cursor > 0) {
-        --line.Cursor;
-        echo = "\b";
-      }
+      if (line.Cursor > 0) echo = Back(Columns(line.Chars[--line.Cursor]));
       break;
     case EditKey::kRight:
-      if (line.Cursor < line.Length) echo.push_back(line.Text[line.Cursor++]);
+      if (line.Cursor < line.Chars.size()) echo = line.Chars[line.Cursor++];
       break;
     case EditKey::kHome:
-      echo.assign(static_cast<std::size_t>(line.Cursor), '\b');
+      echo = Back(Width(line, 0, line.Cursor));
       line.Cursor = 0;
       break;
     case EditKey::kEnd:
-      echo = Typed(line, line.Cursor);
-      line.Cursor = line.Length;
+      echo = Join(line, line.Cursor);
+      line.Cursor = line.Chars.size();
       break;
     case EditKey::kErase:
-      echo = Typed(line, line.Cursor);
-      for (int i = 0; i < line.Length; ++i) echo += "\b \b";
-      line.Cursor = line.Length = 0;
+      echo = Join(line, line.Cursor);
+      for (int i = Width(line, 0, line.Chars.size()); i > 0; --i) echo += "\b \b";
+      line = EditLine{};
       break;
     case EditKey::kEnter:
     case EditKey::kEndOfInput:
@@ -340,7 +487,7 @@ ShortString EditName() {
     if (!echo.empty()) WriteOut(echo);
     if (key.Kind == EditKey::kEnter || key.Kind == EditKey::kEndOfInput) break;
   }
-  return ShortString(Typed(line, 0));
+  return ShortString(Join(line, 0));
 }
 
 // A pipe, a file, or a terminal that could not be switched to raw mode (it then echoes and edits

@@ -273,6 +273,45 @@ TEST(LineEditor, KeepsBytesAsTyped) {
   EXPECT_EQ(Edit("\r"), "");
 }
 
+TEST(LineEditor, MovesAndOverwritesWholeUtf8Characters) {
+  const std::string e = "\xc3\xa9";         // two bytes
+  const std::string euro = "\xe2\x82\xac";  // three bytes
+  EXPECT_EQ(Edit("Ren" + e + "\x7f" + "e\r"), "Rene") << "Backspace takes the whole character";
+  EXPECT_EQ(Edit(e + kLeft + "X\r"), "X") << "Left steps over the whole character";
+  EXPECT_EQ(Edit(e + "b" + kHome + kRight + "X\r"), e + "X");
+  EXPECT_EQ(Edit("a" + euro + "b" + kLeft + kLeft + "Z\r"), "aZb");
+  EXPECT_EQ(Edit(std::string("abc") + kHome + e + euro + "\r"), e + euro + "c");
+  // Bytes outside valid UTF-8 are a character each: a stray continuation, a byte that can never
+  // start a sequence, a sequence cut short by a plain character, an overlong form.
+  EXPECT_EQ(Edit(std::string("\x80\xff") + kLeft + "X\r"), "\x80X");
+  EXPECT_EQ(Edit(std::string("\xe2\x82q") + kLeft + kLeft + "X\r"), "\xe2Xq");
+  EXPECT_EQ(Edit(std::string("\xc0\xaf") + kLeft + "X\r"), "\xc0X");
+}
+
+TEST(LineEditor, TheByteCapNeverSplitsACharacter) {
+  const std::string e = "\xc3\xa9";
+  EXPECT_EQ(Edit(std::string(253, 'n') + e + "x\r"), std::string(253, 'n') + "x");
+  std::string full;
+  for (int i = 0; i < 127; ++i) full += e;
+  EXPECT_EQ(Edit(full + "x" + "\x7fx\r"), full.substr(0, 252) + "x");
+  // Overwriting with a longer character must fit as well.
+  EXPECT_EQ(Edit(std::string(254, 'n') + kHome + e + "\r"), std::string(254, 'n'));
+}
+
+TEST(LineEditor, EchoKeepsWideCharactersInTheirColumns) {
+  Terminal terminal;
+  ASSERT_TRUE(terminal.WaitForRawMode());
+  // U+65E5 takes two columns: Left and Backspace go back two, and a narrow character typed
+  // over it pulls the rest of the line one column left.
+  terminal.Send(std::string("\xe6\x97\xa5x") + kHome + "a" + kEnd + "\xe6\x97\xa5\x7f\r");
+  const Terminal::Result result = terminal.Finish();
+  EXPECT_EQ(result.Line, "ax");
+  EXPECT_NE(terminal.Output().find("\xe6\x97\xa5x\b\b\bax \b\b"), std::string::npos)
+      << testing::PrintToString(terminal.Output());
+  EXPECT_NE(terminal.Output().find("x\xe6\x97\xa5\b\b  \b\b"), std::string::npos)
+      << testing::PrintToString(terminal.Output());
+}
+
 TEST(LineEditor, TerminalIsRestoredWhenTheProgramIsKilledOrStopped) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     Terminal terminal;
