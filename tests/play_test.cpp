@@ -5,7 +5,9 @@
 #include <thread>
 
 #include "game/board.h"
+#include "game/random.h"
 #include "game/snake.h"
+#include "tests/board_test_support.h"
 #include "tests/screen_fixture.h"
 
 namespace {
@@ -13,6 +15,16 @@ namespace {
 constexpr char kEsc = 27;
 constexpr std::uint32_t kFrameGrey = 0x2C2C2C;  // colour 19
 constexpr std::uint32_t kYellow = 0xFCFC00;     // colour 44
+constexpr std::uint32_t kPureWhite = 0xFFFFFF;  // text in colour 15
+constexpr std::uint32_t kSnakeRim = 0xFCFCFC;   // colour 15 on shapes
+constexpr std::uint32_t kSnakeInside = 0x7C7CFC;
+
+// Each prize placement reads its own tick, so every new prize lands on a new cell, the same in
+// every run.
+std::uint32_t gTick = 0;
+std::uint32_t CountingTick() {
+  return ++gTick;
+}
 
 TSnake S;
 
@@ -32,7 +44,40 @@ class PlayTest : public ScreenTest {
     return ticks;
   }
 
+  void SetUp() override {
+    ScreenTest::SetUp();
+    gTick = 0;
+    SetTickSource(CountingTick);
+  }
+  void TearDown() override {
+    SetTickSource(nullptr);
+    ScreenTest::TearDown();
+  }
+
   static TPoint Head() { return S.Coords[0]; }
+  static TPoint PrizeCell() { return {S.Prize.Row, S.Prize.Col}; }
+  // The pure white pixels of the score text's place, where nothing but text is pure white.
+  static std::vector<std::pair<int, int>> ScoreInk() {
+    std::vector<std::pair<int, int>> ink;
+    for (int y = kScoreTextY; y < kScoreTextY + 16; ++y) {
+      for (int x = kScoreTextX; x < kScoreTextX + 16 * 10; ++x) {
+        if (Pixel(x, y) == kPureWhite) ink.emplace_back(x, y);
+      }
+    }
+    return ink;
+  }
+  // Pixels of the cell's disc that are not the snake's colours.
+  static int NotSnake(TPoint cell) {
+    int wrong = 0;
+    for (int dy = -5; dy <= 5; ++dy) {
+      for (int dx = -5; dx <= 5; ++dx) {
+        const int role = DiscRole(dx, dy);
+        if (role == 0) continue;
+        wrong += Pixel(cell.Col + dx, cell.Row + dy) != (role == 1 ? kSnakeRim : kSnakeInside);
+      }
+    }
+    return wrong;
+  }
   static TPoint Cell(int i, int j) {
     return {static_cast<std::uint16_t>(MY2 + 15 * j), static_cast<std::uint16_t>(MX2 + 15 * i)};
   }
@@ -187,6 +232,99 @@ TEST_F(PlayTest, AFullBoardEndsTheGameInsteadOfSearchingForeverForAFreeCell) {
   const int ticks = PlayToTheEnd();
   EXPECT_EQ(ticks, 2);
   EXPECT_EQ(S.Scores, 2);
+}
+
+TEST_F(PlayTest, TheScoreTextIsRedrawnCleanAfterEating) {
+  S.Init();
+  SetTextStyle(DefaultFont, HorizDir, 2);
+  S.Prize.Row = MY2;  // where the head arrives on the first tick, to be eaten on the second
+  S.Prize.Col = static_cast<std::uint16_t>(MX2 + 15);
+  S.Prize.Time = 20;
+  std::vector<std::pair<int, int>> afterEating;
+  PlayToTheEnd([&](int tick) {
+    if (tick == 2) afterEating = ScoreInk();
+  });
+  ASSERT_EQ(S.Scores, 1);
+  ClearDevice();
+  SetColor(White);
+  OutTextXY(kScoreTextX, kScoreTextY, "Scores 1");
+  EXPECT_EQ(afterEating, ScoreInk()) << "what is left of \"Scores 0\" shows through";
+}
+
+// Steering round a square of four cells, the snake never meets the wall or itself; the prizes of
+// this tick sequence all fall elsewhere, so none is eaten.
+TEST_F(PlayTest, AnUneatenPrizeIsPlacedOnTheFirstTickAndReplacedEvery21Ticks) {
+  S.Init();
+  const std::uint8_t turns[] = {80, 75, 72, 77};  // down, left, up, right
+  std::vector<int> placedAt;
+  std::vector<TPoint> cells;
+  int hidden = 0;
+  PlayToTheEnd([&](int tick) {
+    if (S.Prize.Time == 20) {
+      placedAt.push_back(tick);
+      cells.push_back(PrizeCell());
+    }
+    EXPECT_EQ(PrizeCell(), cells.back()) << "tick " << tick;
+    // The prize shows on every tick of its life.
+    int lit = 0;
+    for (int dy = -5; dy <= 5; ++dy) {
+      for (int dx = -5; dx <= 5; ++dx) lit += Pixel(S.Prize.Col + dx, S.Prize.Row + dy) != 0;
+    }
+    hidden += lit == 0;
+    if (tick < 64) AddExtChar(turns[(tick - 1) % 4]);
+    if (tick >= 64) AddChar(kEsc);
+  });
+  ASSERT_EQ(S.Scores, 0);
+  EXPECT_EQ(placedAt, (std::vector<int>{1, 22, 43, 64}));
+  for (std::size_t i = 1; i < cells.size(); ++i) EXPECT_NE(cells[i], cells[i - 1]);
+  EXPECT_EQ(hidden, 0);
+}
+
+// Prize, frame, snake, score: the head's disc covers the prize it stands on, the last head covers
+// the frame, and the score's strokes cross the frame in text white.
+TEST_F(PlayTest, EachTickDrawsThePrizeThenTheFrameThenTheSnakeThenTheScore) {
+  S.Init();
+  SetTextStyle(DefaultFont, HorizDir, 2);
+  S.Prize.Row = MY2;
+  S.Prize.Col = static_cast<std::uint16_t>(MX2 + 45);
+  S.Prize.Time = 20;
+  const int frameX = MX2 - 150;
+  PlayToTheEnd([&](int tick) {
+    if (tick == 3) {
+      ASSERT_EQ(Head(), PrizeCell());
+      EXPECT_EQ(NotSnake(Head()), 0) << "the prize shows through the head";
+    }
+    if (tick == 10) {
+      EXPECT_EQ(NotSnake(Head()), 0) << "the frame shows through the last head";
+    }
+    int crossings = 0;
+    for (int y = kScoreTextY; y < kScoreTextY + 16; ++y) {
+      for (int x = frameX - 1; x <= frameX + 1; ++x) crossings += Pixel(x, y) == kPureWhite;
+    }
+    EXPECT_GT(crossings, 0) << "tick " << tick;
+  });
+  EXPECT_EQ(S.Scores, 1);
+}
+
+// With two ticks left, the prize lies three cells ahead: the head arrives on the tick the prize
+// runs out, so it is moved away first and never eaten.
+TEST_F(PlayTest, APrizeThatRunsOutAsTheHeadArrivesMovesAwayUneaten) {
+  S.Init();
+  S.Prize.Row = MY2;
+  S.Prize.Col = static_cast<std::uint16_t>(MX2 + 45);
+  S.Prize.Time = 2;
+  const TPoint first = PrizeCell();
+  PlayToTheEnd([&](int tick) {
+    if (tick == 3) {
+      EXPECT_EQ(Head(), first);
+      EXPECT_NE(PrizeCell(), first);
+      EXPECT_EQ(S.Prize.Time, 20);
+      EXPECT_EQ(NotSnake(Head()), 0);
+    }
+    if (tick == 4) {
+      EXPECT_EQ(S.Scores, 0);
+    }
+  });
 }
 
 TEST_F(PlayTest, TheFrameIsColour19ThreePixelsWideWithTwoPixelsMissingAtEachOuterCorner) {
