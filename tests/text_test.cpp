@@ -460,6 +460,22 @@ TEST_F(TextTest, VerticalTextReadsUpwards) {
   ExpectVerticalCell(50, 201, 'B', kPureWhite);
   EXPECT_EQ(InkOutside({50, 201, 57, 216}), 0);
 
+  // Across the text the point is its left edge, middle or right edge (the text is one cell
+  // wide); along it, its bottom, middle or top end.
+  struct Case {
+    std::uint16_t horiz, vert;
+    int left, bottom;  // where the text lands for the point (50, 200)
+  };
+  for (const Case& c : {Case{CenterText, CenterText, 46, 208}, Case{RightText, TopText, 42, 216},
+                        Case{RightText, BottomText, 42, 200}}) {
+    ClearDevice();
+    SetTextJustify(c.horiz, c.vert);
+    OutTextXY(50, 200, "AB");
+    ExpectVerticalCell(c.left, c.bottom - 7, 'A', kPureWhite);
+    ExpectVerticalCell(c.left, c.bottom - 15, 'B', kPureWhite);
+    EXPECT_EQ(InkOutside({c.left, c.bottom - 15, c.left + 7, c.bottom}), 0) << c.horiz << c.vert;
+  }
+
   // Runs out of the top of the window cut pixel-exactly.
   ClearDevice();
   SetTextJustify(LeftText, BottomText);
