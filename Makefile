@@ -10,7 +10,10 @@ JOBS ?= $(shell nproc)
 run: deps-run build
 	./$(BUILD)/game/snake
 
-test: deps-test build
+# A build directory configured by `make run` has no tests yet: configure it again asking for them.
+test: deps-test
+	cmake -S . -B $(BUILD) -G Ninja -DSANITIZE=$(SANITIZE) -DSNAKE_TESTS=ON
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 check: deps-test

@@ -21,7 +21,7 @@ run_tree() {
   echo "== $name: -fsanitize=$sanitize"
   # Benchmarks are not run here; leaving them out saves a third of the build.
   [ -f "$dir/build.ninja" ] ||
-    cmake -S . -B "$dir" -G Ninja -DSANITIZE="$sanitize" -DSNAKE_BENCH=OFF >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DSANITIZE="$sanitize" -DSNAKE_BENCH=OFF -DSNAKE_TESTS=ON >/dev/null
   cmake --build "$dir" -j "$jobs"
   rm -rf "$logs" && mkdir -p "$logs"
 
