@@ -5,7 +5,7 @@ BUILD ?= build
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: run test check build deps-run deps-test configure bench format clean
+.PHONY: run test check build deps-run deps-test deps-package configure bench package format clean
 
 run: deps-run build
 	./$(BUILD)/game/snake
@@ -19,11 +19,20 @@ test: deps-test
 check: deps-test
 	JOBS=$(JOBS) tools/check.sh
 
+# The Debian package of the game in dist/, for `apt install ./dist/snake-garden_*.deb`.
+package: deps-package build
+	rm -rf $(BUILD)/package
+	cd $(BUILD) && cpack -B package
+	mkdir -p dist && cp $(BUILD)/package/snake-garden_*.deb dist/
+
 deps-run:
 	@tools/install-deps.sh run
 
 deps-test:
 	@tools/install-deps.sh test
+
+deps-package:
+	@tools/install-deps.sh package
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja -DSANITIZE=$(SANITIZE)
@@ -40,4 +49,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan dist

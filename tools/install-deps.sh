@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that `make run` (argument "run") or `make test` ("test") needs.
+# Installs the Debian packages that `make run` (argument "run") or `make test` ("test") needs,
+# or `make package` ("package": what playing needs and what builds the .deb).
 # As root it runs apt-get update once and installs what is missing; otherwise it prints the
 # command to run and fails.
 set -euo pipefail
@@ -11,6 +12,14 @@ wanted=("${run_packages[@]}")
 if [ "${1:-run}" = test ]; then
   wanted+=("${test_packages[@]}")
 fi
+
+# Building the .deb: dpkg-shlibdeps computes its dependencies, and CPack finds binaries with file.
+# The packaging tests check it with the other three.
+package_packages=(dpkg-dev file)
+case "${1:-run}" in
+  package) wanted+=("${package_packages[@]}") ;;
+  test) wanted+=("${package_packages[@]}" desktop-file-utils appstream lintian) ;;
+esac
 
 missing=()
 for package in "${wanted[@]}"; do
