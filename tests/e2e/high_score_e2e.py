@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """A high score's whole road through the real game, on an Xvfb of its own.
 
-    high_score_e2e.py SNAKE_BINARY
+    high_score_e2e.py [--table-dir DIR] SNAKE_BINARY
 
 First run, in a fresh directory, with the game's standard input and output on a pseudo-terminal:
 New Game, the snake is steered onto the prize by reading the board off the screen until it has
 eaten, ESC, ESC, Quit; the name is typed into the terminal's line editor, the best score is echoed
 on a line of its own and scores.db holds exactly that one entry. Second run in the same directory:
 "Best players" lists the entry in red, Quit asks nothing and leaves scores.db as it was.
+
+With --table-dir, SNAKE_BINARY is a launcher that runs the game in DIR: scores.db is looked for
+there, and must not appear in the directory the game was started from.
 
 Exit code 0 when it passed, 1 when it failed, 77 when a tool it needs is missing.
 """
@@ -668,8 +671,8 @@ def expect_text_cells(frame, what, x, y, text):
     check(before == 0 and after == 0, f"{what} is not where it should be")
 
 
-def second_run(children, binary, work, display, best):
-    path = os.path.join(work, "scores.db")
+def second_run(children, binary, work, display, best, table_dir):
+    path = os.path.join(table_dir, "scores.db")
     before = os.stat(path)
     with open(path, "rb") as f:
         contents = f.read()
@@ -730,10 +733,14 @@ def out_of_time(*_):
 
 
 def main():
-    if len(sys.argv) != 2:
+    args = sys.argv[1:]
+    table_dir = None
+    if len(args) == 3 and args[0] == "--table-dir":
+        table_dir, args = args[1], args[2:]
+    if len(args) != 1:
         print(__doc__)
         return 2
-    binary = os.path.realpath(sys.argv[1])
+    binary = os.path.realpath(args[0])
     for needed in ("Xvfb", "xdotool", "xwd"):
         if shutil.which(needed) is None:
             print(f"skipped: {needed} is not installed")
@@ -749,8 +756,13 @@ def main():
         os.environ["DISPLAY"] = display  # for xdotool and xwd
         log(f"Xvfb on {display}, working in {work}")
         best = first_run(children, binary, work, display)
-        check_score_file(os.path.join(work, "scores.db"), best)
-        second_run(children, binary, work, display, best)
+        if table_dir is None:
+            table_dir = work
+        else:
+            stray = os.path.join(work, "scores.db")
+            check(not os.path.exists(stray), "scores.db was written where the game was started")
+        check_score_file(os.path.join(table_dir, "scores.db"), best)
+        second_run(children, binary, work, display, best, table_dir)
         log("passed")
         return 0
     except Failed as failure:

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The installed launcher in a real window on an Xvfb of its own, with HOME in a scratch directory:
+#   launcher_e2e.sh deb PACKAGE_DIR VERSION   the .deb unpacked with dpkg-deb -x, XDG_DATA_HOME unset
+#   launcher_e2e.sh prefix BUILD_DIR          `cmake --install --prefix $HOME/.local`, XDG_DATA_HOME set
+# The player's directory does not exist before; the game runs in it, not where it was started;
+# Quit from the first menu ends with exit code 0, nothing asked; the directory stays.
+set -euo pipefail
+skip=77
+for tool in Xvfb xdotool xwd convert dpkg-deb; do
+  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit $skip; }
+done
+source "$(dirname "$0")/../../tools/lib/xsession.sh"
+
+export HOME=$xs_work/home
+mkdir -p "$HOME"
+case "$1" in
+  deb)
+    dpkg-deb -x "$2/snake-garden_${3}_$(dpkg --print-architecture).deb" "$xs_work/root"
+    launcher=$xs_work/root/usr/games/snake-garden
+    unset XDG_DATA_HOME
+    table=$HOME/.local/share/snake-garden
+    ;;
+  prefix)
+    cmake --install "$2" --prefix "$HOME/.local" >/dev/null
+    launcher=$HOME/.local/games/snake-garden
+    export XDG_DATA_HOME=$xs_work/data
+    table=$XDG_DATA_HOME/snake-garden
+    ;;
+  *) echo "unknown kind $1"; exit 2 ;;
+esac
+[ ! -e "$table" ] || { echo "$table exists before the first start"; exit 1; }
+
+xs_start_xvfb 1280x1024
+xs_start_game "$launcher"
+# The launcher execs the game, so the pid is the game's own.
+cwd=$(readlink "/proc/$GAME/cwd")
+echo "the game runs in $cwd"
+[ "$cwd" = "$table" ] || { echo "not in the player's directory $table"; exit 1; }
+# The menu keeps only the last of the keys queued while it draws, so each key waits for the
+# highlight it brings: light blue, at size 3, under the centre.
+highlight() {
+  local length=$1 item=$2
+  xs_wait_for 'rgb(84,84,252)' "$((24 * length))x24+$((CX - length / 2))+$((CY + 25 * item))" 100 "$3" ||
+    { echo "menu item $item is not highlighted"; exit 1; }
+}
+highlight 8 1 30
+items=(8 12 4)  # "Controls", "Best players", "Quit"
+for item in 2 3 4; do
+  xs_key Down
+  highlight "${items[item - 2]}" "$item" 5
+done
+xs_key Return
+xs_wait_exit 10
+echo "exit code $GAME_CODE"
+[ "$GAME_CODE" -eq 0 ] || { cat "$xs_work/out" "$xs_work/err"; exit 1; }
+! grep -q 'Enter your name' "$xs_work/out" || { echo "a name was asked"; exit 1; }
+[ -d "$table" ] || { echo "$table is gone"; exit 1; }
+[ -z "$(ls -A "$table")" ] || { echo "files in $table after a run without a score: $(ls -A "$table")"; exit 1; }
+echo "passed"
