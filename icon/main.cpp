@@ -23,16 +23,16 @@ constexpr int kStep = 15;
 constexpr int kRadius = 5;
 
 struct Layout {
-  int Size;        // pixels a side
-  int Offset;      // centre of the first cell
+  int Size;                 // pixels a side
+  int Offset;               // centre of the first cell
   std::vector<Cell> Snake;  // tail to head
   Cell Prize;
 };
 
 // 48 pixels hold a 3 x 3 corner of the board, 64 pixels a 4 x 4 one.
 const Layout kSmall{48, 9, {{1, 0}, {0, 0}, {0, 1}, {0, 2}, {1, 2}, {2, 2}, {2, 1}}, {2, 0}};
-const Layout kLarge{64, 10, {{1, 0}, {0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 3}, {2, 3}, {3, 3}, {3, 2}},
-                    {3, 0}};
+const Layout kLarge{
+    64, 10, {{1, 0}, {0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 3}, {2, 3}, {3, 3}, {3, 2}}, {3, 0}};
 
 void Disc(const Layout& layout, Cell cell) {
   FillEllipse(static_cast<std::int16_t>(layout.Offset + kStep * cell.first),

@@ -36,10 +36,12 @@ std::uint32_t Adler32(const std::vector<std::uint8_t>& data) {
 }
 
 void PutBig32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-void PutChunk(std::vector<std::uint8_t>& out, const char* type, const std::vector<std::uint8_t>& data) {
+void PutChunk(std::vector<std::uint8_t>& out, const char* type,
+              const std::vector<std::uint8_t>& data) {
   PutBig32(out, static_cast<std::uint32_t>(data.size()));
   const std::size_t start = out.size();
   out.insert(out.end(), type, type + 4);
