@@ -4,7 +4,7 @@
 set -euo pipefail
 dir=$1 version=$2
 skip=77
-for tool in dpkg-deb desktop-file-validate appstreamcli lintian file; do
+for tool in dpkg-deb desktop-file-validate appstreamcli lintian file convert; do
   command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit $skip; }
 done
 
@@ -45,10 +45,14 @@ names=$(echo "$depends" | tr ',' '\n' | sed -E 's/^ *([^ ]+).*/\1/' | sort | tr 
 echo "$depends" | tr ',' '\n' | grep -v '(>= ' && fail "a dependency without the version the binary needs"
 [ "$(dpkg-deb -f "$deb" Section)" = games ] || fail "section is not games"
 
-# Each theme size holds an image of that size.
+# Each theme size holds an image of that size that decodes to exactly the board's colours: black,
+# the snake's fill and white rim, the prize's red ring and light-blue dots.
 for size in 48 64 128 256; do
-  file "$root/usr/share/icons/hicolor/${size}x$size/apps/snake-garden.png" |
-    grep -q "PNG image data, $size x $size," || fail "the ${size}x$size icon is not $size x $size"
+  icon=$root/usr/share/icons/hicolor/${size}x$size/apps/snake-garden.png
+  file "$icon" | grep -q "PNG image data, $size x $size," || fail "the ${size}x$size icon is not $size x $size"
+  colours=$(convert "$icon" -unique-colors -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | sort | tr '\n' ' ')
+  [ "$colours" = "#000000 #5454FC #7C7CFC #A80000 #FCFCFC " ] ||
+    fail "the ${size}x$size icon's colours are $colours"
 done
 
 desktop=$root/usr/share/applications/$app_id.desktop
