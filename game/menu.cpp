@@ -8,7 +8,7 @@
 #include "game/play.h"
 #include "gfx/crt.h"
 #include "gfx/graph.h"
-#include "scores/score_screen.h"
+#include "game/score_screen.h"
 
 namespace {
 

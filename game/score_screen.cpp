@@ -1,4 +1,4 @@
-#include "scores/score_screen.h"
+#include "game/score_screen.h"
 
 #include <cstdio>
 
