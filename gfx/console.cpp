@@ -167,7 +167,8 @@ int ReadByte(int timeoutMs = -1) {
     unsigned char byte;
     const ssize_t n = read(STDIN_FILENO, &byte, 1);
     if (n == 1) return byte;
-    if (n == 0) return kReadEnd;
+    // A closed standard input has nothing more to give, as a pipe at its end.
+    if (n == 0 || errno == EBADF) return kReadEnd;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       WaitFor(STDIN_FILENO, POLLIN, -1);
     } else if (errno != EINTR) {
