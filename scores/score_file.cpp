@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -22,13 +24,18 @@ namespace {
 // itself would not do: the rename gives it a new inode, and a run that opened the old one would
 // hold a lock that excludes nobody.
 constexpr const char* kLockFileName = "scores.db.lock";
+// One fixed name is enough because only the lock holder writes it; a run killed mid-write leaves
+// it behind for the next run to reuse, so nothing accumulates.
+constexpr const char* kTempFileName = "scores.db.tmp";
+constexpr const char* kDamagedFileName = "scores.db.damaged";
+constexpr int kMaxDamagedCopies = 99;
 constexpr std::size_t kScoresOffset = 256;
 constexpr std::size_t kSizeOffset = kMaxScoreEntries * kScoreEntryBytes;
 constexpr auto kLockPoll = std::chrono::milliseconds(10);
 
 struct FileSettings {
   ReplaceHook beforeReplace = nullptr;
-  int lockWaitMilliseconds = 5000;
+  int lockWaitMilliseconds = kDefaultLockWaitMilliseconds;
 };
 
 FileSettings& Settings() {
@@ -41,12 +48,6 @@ class FileDescriptor {
   explicit FileDescriptor(int fd) : fd_(fd) {}
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
-  // Only ever replaces a descriptor that failed to open, so errno from the new open survives.
-  FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-    assert(fd_ < 0 && "replacing an open descriptor");
-    fd_ = std::exchange(other.fd_, -1);
-    return *this;
-  }
   ~FileDescriptor() {
     if (fd_ >= 0) close(fd_);
   }
@@ -68,8 +69,68 @@ void StoreU16(std::uint8_t* p, std::uint16_t value) {
   p[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-[[noreturn]] void Fail(int systemError, runtime::IoDirection direction) {
-  runtime::RunError(runtime::IoResultFromErrno(systemError, direction));
+// A line on the terminal that says what happened to the player's result. Standard error, so that
+// it reaches the player even when standard output goes elsewhere; a failed write changes nothing.
+void Say(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
+  std::fflush(stderr);
+}
+
+// Says why, then stops with the run-time error report; nothing of the table has been touched.
+[[noreturn]] void Refuse(const std::string& why, int ioResult) {
+  Say(why + "; the score was not recorded");
+  runtime::RunError(ioResult);
+}
+
+[[noreturn]] void RefuseSystemError(const char* name, int systemError,
+                                    runtime::IoDirection direction) {
+  Refuse(std::string(name) + ": " + std::strerror(systemError),
+         runtime::IoResultFromErrno(systemError, direction));
+}
+
+const char* KindOf(mode_t mode) {
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  return "not a regular file";
+}
+
+[[noreturn]] void RefuseKind(const char* name, mode_t mode) {
+  Refuse(std::string(name) + " is " + KindOf(mode) + ", not a regular file",
+         runtime::kAccessDenied);
+}
+
+struct Opened {
+  int fd = -1;
+  int error = 0;    // errno of the failure, when fd is -1 and the file is regular or missing
+  mode_t kind = 0;  // the file type found, when it is not a regular file
+  bool Missing() const { return fd < 0 && error == ENOENT; }
+  bool Irregular() const { return fd < 0 && kind != 0; }
+};
+
+// Opens a regular file and nothing else. A FIFO or a device is never even opened (an open could
+// block for good or act on the device), a link is not followed, and O_NONBLOCK covers a file
+// swapped for a FIFO between the two looks. With O_CREAT a missing file is created.
+Opened OpenRegular(const char* name, int flags) {
+  Opened opened;
+  struct stat info;
+  if (lstat(name, &info) == 0 && !S_ISREG(info.st_mode)) {
+    opened.kind = info.st_mode & S_IFMT;
+    return opened;
+  }
+  opened.fd = open(name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (opened.fd < 0) {
+    opened.error = errno;
+    if (errno == ELOOP) opened.kind = S_IFLNK;
+    return opened;
+  }
+  if (fstat(opened.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    opened.kind = info.st_mode & S_IFMT;
+    close(std::exchange(opened.fd, -1));
+  }
+  return opened;
 }
 
 enum class ReadOutcome { kComplete, kShort, kError };
@@ -102,26 +163,37 @@ bool WriteAll(int fd, const TRecBytes& bytes) {
 }
 
 // Holds the table's lock from before the read to after the rename, so that two runs ending at
-// the same moment merge one after the other and neither result is lost.
+// the same moment merge one after the other and neither result is lost. There is no unlocked
+// way through: a lock file that cannot be used, or a holder that never lets go, stops the run.
 class TableLock {
  public:
-  TableLock() : fd_(open(kLockFileName, O_RDONLY | O_CREAT | O_CLOEXEC, 0666)) {
-    // In a directory where the lock file cannot be made, nobody can rename over the table
-    // either, so the table's own inode is stable and serves as the lock.
-    if (!fd_.Valid()) fd_ = FileDescriptor(open(kScoreFileName, O_RDONLY | O_CLOEXEC));
-    if (fd_.Valid()) Wait();
-  }
+  TableLock() : fd_(Open()) { Wait(); }
 
  private:
-  // Bounded: a run stuck while holding the lock must not cost this run its result, so after the
-  // wait the merge goes ahead unlocked.
+  static int Open() {
+    const Opened lock = OpenRegular(kLockFileName, O_RDONLY | O_CREAT);
+    if (lock.Irregular()) RefuseKind(kLockFileName, lock.kind);
+    if (lock.fd < 0) RefuseSystemError(kLockFileName, lock.error, runtime::IoDirection::kOpen);
+    return lock.fd;
+  }
+
   void Wait() {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(Settings().lockWaitMilliseconds);
+    const int waitMs = Settings().lockWaitMilliseconds;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    bool told = false;
     while (flock(fd_.Get(), LOCK_EX | LOCK_NB) != 0) {
       if (errno == EINTR) continue;
-      if (errno != EWOULDBLOCK) return;
-      if (std::chrono::steady_clock::now() >= deadline) return;
+      if (errno != EWOULDBLOCK)
+        RefuseSystemError(kLockFileName, errno, runtime::IoDirection::kOpen);
+      if (!told) Say("Waiting for another run to record its score ...");
+      told = true;
+      if (std::chrono::steady_clock::now() >= deadline) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", waitMs / 1000.0);
+        Refuse(std::string("Gave up after ") + seconds + " s: another run still holds " +
+                   kLockFileName,
+               runtime::kAccessDenied);
+      }
       std::this_thread::sleep_for(kLockPoll);
     }
   }
@@ -129,30 +201,10 @@ class TableLock {
   FileDescriptor fd_;
 };
 
-// The file exists but could not be opened for reading and writing: it is taken as absent, and
-// replacing it is allowed only where creating it would have been, that is where it can be written.
-void CheckReplaceable() {
-  FileDescriptor probe(open(kScoreFileName, O_WRONLY | O_CLOEXEC));
-  if (!probe.Valid() && errno != ENOENT) Fail(errno, runtime::IoDirection::kOpen);
-}
-
-// For a directory that lets the table be written but no file be created beside it, and for a
-// table reached through a link: the table is rewritten in its own file, which is not atomic but
-// is what can be done there.
-void RewriteInPlace(const TRecBytes& bytes) {
-  FileDescriptor file(open(kScoreFileName, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-  if (!file.Valid()) Fail(errno, runtime::IoDirection::kOpen);
-  if (!WriteAll(file.Get(), bytes)) Fail(errno, runtime::IoDirection::kWrite);
-  if (ftruncate(file.Get(), static_cast<off_t>(bytes.size())) != 0 || fsync(file.Get()) != 0) {
-    Fail(errno, runtime::IoDirection::kWrite);
-  }
-  if (file.Close() != 0) Fail(errno, runtime::IoDirection::kWrite);
-}
-
 // Whatever fails after the temporary file exists removes it before the program stops.
-[[noreturn]] void FailAndRemove(const char* tempName, int systemError) {
-  unlink(tempName);
-  Fail(systemError, runtime::IoDirection::kWrite);
+[[noreturn]] void FailAndRemove(int systemError) {
+  unlink(kTempFileName);
+  RefuseSystemError(kTempFileName, systemError, runtime::IoDirection::kWrite);
 }
 
 void SyncDirectory() {
@@ -162,53 +214,73 @@ void SyncDirectory() {
   if (dir.Valid()) fsync(dir.Get());
 }
 
+// Moves without replacing: an earlier damaged table is kept too. Where the file system has no
+// such rename, a second link and an unlink do the same.
+bool MoveWithoutReplacing(const char* from, const char* to) {
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  if (link(from, to) != 0) return false;
+  return unlink(from) == 0 || errno == ENOENT;
+}
+
+// Keeps a damaged table for the player to look at: never deleted, never overwritten.
+void MoveAside() {
+  std::string target = kDamagedFileName;
+  for (int copy = 1; !MoveWithoutReplacing(kScoreFileName, target.c_str()); ++copy) {
+    if (errno != EEXIST || copy > kMaxDamagedCopies) FailAndRemove(errno);
+    target = std::string(kDamagedFileName) + "." + std::to_string(copy);
+  }
+  Say(std::string(kScoreFileName) + " was damaged: it was moved to " + target +
+      " and a new table started");
+}
+
 // Writes the whole table beside "scores.db" and renames it over the old one, so that a crash at
 // any moment leaves either the old table or the new one.
-void ReplaceTable(const TRecBytes& bytes, int keptMode) {
-  // A player who linked "scores.db" to a table kept elsewhere expects that table to be updated,
-  // not the link to be replaced by a file.
-  struct stat link;
-  if (lstat(kScoreFileName, &link) == 0 && S_ISLNK(link.st_mode)) return RewriteInPlace(bytes);
-  char tempName[64];
-  std::snprintf(tempName, sizeof tempName, "%s.tmp%ld", kScoreFileName,
-                static_cast<long>(getpid()));
-  constexpr int kTempFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
-  FileDescriptor temp(open(tempName, kTempFlags, 0666));
-  if (!temp.Valid() && errno == EEXIST) {
-    // Left by a run with our process id that was killed mid-write; only we can own this name now.
-    unlink(tempName);
-    temp = FileDescriptor(open(tempName, kTempFlags, 0666));
+void ReplaceTable(const TRecBytes& bytes, int keptMode, bool damaged) {
+  if (unlink(kTempFileName) != 0 && errno != ENOENT) {
+    RefuseSystemError(kTempFileName, errno, runtime::IoDirection::kWrite);
   }
-  if (!temp.Valid()) {
-    if (errno == EACCES || errno == EPERM) return RewriteInPlace(bytes);
-    Fail(errno, runtime::IoDirection::kOpen);
-  }
+  constexpr int kTempFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  FileDescriptor temp(open(kTempFileName, kTempFlags, 0666));
+  if (!temp.Valid()) RefuseSystemError(kTempFileName, errno, runtime::IoDirection::kOpen);
   // The rewritten file keeps the permissions the player gave the old one.
   if (keptMode >= 0) fchmod(temp.Get(), static_cast<mode_t>(keptMode));
-  if (!WriteAll(temp.Get(), bytes) || fsync(temp.Get()) != 0) FailAndRemove(tempName, errno);
-  if (temp.Close() != 0) FailAndRemove(tempName, errno);
+  if (!WriteAll(temp.Get(), bytes) || fsync(temp.Get()) != 0) FailAndRemove(errno);
+  if (temp.Close() != 0) FailAndRemove(errno);
+  if (damaged) MoveAside();
   if (ReplaceHook hook = Settings().beforeReplace) hook();
-  if (rename(tempName, kScoreFileName) != 0) FailAndRemove(tempName, errno);
+  if (rename(kTempFileName, kScoreFileName) != 0) FailAndRemove(errno);
   SyncDirectory();
 }
 
-// The table to merge into: empty when "scores.db" is missing, cannot be opened for reading and
-// writing, or is shorter than one record (it holds no table, and the result still gets recorded).
-// keptMode receives the permissions of the file that was read.
-TRec LoadForMerge(int& keptMode) {
+struct Loaded {
   TRec table;
-  FileDescriptor file(open(kScoreFileName, O_RDWR | O_CLOEXEC));
-  if (!file.Valid()) {
-    if (errno != ENOENT) CheckReplaceable();
-    return table;
-  }
+  int mode = -1;  // permissions of the file that was read
+  bool damaged = false;
+};
+
+// The table to merge into. Only a missing file means no table yet; a file shorter than one
+// record holds none either. Any other file that cannot be opened for reading and writing, or
+// read, stops the run before anything is written.
+Loaded LoadForMerge() {
+  Loaded loaded;
+  const Opened opened = OpenRegular(kScoreFileName, O_RDWR);
+  if (opened.Missing()) return loaded;
+  if (opened.Irregular()) RefuseKind(kScoreFileName, opened.kind);
+  if (opened.fd < 0) RefuseSystemError(kScoreFileName, opened.error, runtime::IoDirection::kOpen);
+  FileDescriptor file(opened.fd);
   struct stat info;
-  if (fstat(file.Get(), &info) == 0) keptMode = static_cast<int>(info.st_mode & 07777);
+  if (fstat(file.Get(), &info) == 0) loaded.mode = static_cast<int>(info.st_mode & 07777);
   TRecBytes bytes;
   const ReadOutcome outcome = ReadRecord(file.Get(), bytes);
-  if (outcome == ReadOutcome::kError) Fail(errno, runtime::IoDirection::kRead);
-  if (outcome == ReadOutcome::kComplete) table = DecodeRec(bytes);
-  return table;
+  if (outcome == ReadOutcome::kError) {
+    RefuseSystemError(kScoreFileName, errno, runtime::IoDirection::kRead);
+  }
+  if (outcome == ReadOutcome::kComplete) {
+    loaded.damaged = IsDamaged(bytes);
+    if (!loaded.damaged) loaded.table = DecodeRec(bytes);
+  }
+  return loaded;
 }
 
 }  // namespace
@@ -263,11 +335,22 @@ void MergeScore(TRec& table, const TScore& entry) {
   SortScores(table);
 }
 
+bool IsDamaged(const TRecBytes& bytes) {
+  const std::uint16_t count = LoadU16(bytes.data() + kSizeOffset);
+  if (count > kMaxScoreEntries) return true;
+  for (std::size_t k = 1; k < count; ++k) {
+    const std::uint8_t* above = bytes.data() + (k - 1) * kScoreEntryBytes + kScoresOffset;
+    if (LoadU16(above) < LoadU16(above + kScoreEntryBytes)) return true;
+  }
+  return false;
+}
+
 bool ReadScoreTable(TRec& table) {
-  FileDescriptor file(open(kScoreFileName, O_RDONLY | O_CLOEXEC));
-  if (!file.Valid()) return false;
+  const Opened opened = OpenRegular(kScoreFileName, O_RDONLY);
+  if (opened.fd < 0) return false;
+  FileDescriptor file(opened.fd);
   TRecBytes bytes;
-  if (ReadRecord(file.Get(), bytes) != ReadOutcome::kComplete) return false;
+  if (ReadRecord(file.Get(), bytes) != ReadOutcome::kComplete || IsDamaged(bytes)) return false;
   table = DecodeRec(bytes);
   return true;
 }
@@ -289,10 +372,9 @@ void RefreshScores(std::uint16_t Scores, ShortString Name) {
   temp.Scores = Scores;
 
   scores::TableLock lock;
-  int keptMode = -1;
-  TRec table = scores::LoadForMerge(keptMode);
-  scores::MergeScore(table, temp);
+  scores::Loaded loaded = scores::LoadForMerge();
+  scores::MergeScore(loaded.table, temp);
   TRecBytes bytes;
-  scores::EncodeRec(table, bytes);
-  scores::ReplaceTable(bytes, keptMode);
+  scores::EncodeRec(loaded.table, bytes);
+  scores::ReplaceTable(bytes, loaded.mode, loaded.damaged);
 }

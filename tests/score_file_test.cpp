@@ -11,6 +11,7 @@
 #include <random>
 #include <thread>
 
+#include "gfx/crt.h"
 #include "tests/score_test_support.h"
 
 namespace {
@@ -22,7 +23,7 @@ class ScoreFile : public InTempDir {
  protected:
   void TearDown() override {
     scores::SetBeforeReplaceHook(nullptr);
-    scores::SetLockWaitMilliseconds(5000);
+    scores::SetLockWaitMilliseconds(scores::kDefaultLockWaitMilliseconds);
     InTempDir::TearDown();
   }
 };
@@ -135,7 +136,7 @@ TEST_F(ScoreFile, UnusualButValidContents) {
 // Name bytes after the length and entries after the count mean nothing, but they were read from
 // the file, so they go back as read and move with their entry.
 TEST_F(ScoreFile, MeaninglessBytesTravelWithTheirEntries) {
-  Bytes original = Record({{"low", 1}, {"high", 7}});
+  Bytes original = Record({{"high", 7}, {"low", 1}});
   std::mt19937 random(42);
   for (std::size_t i = 0; i < kRecord - 2; ++i) {
     const std::size_t inEntry = i % kEntry;
@@ -143,14 +144,14 @@ TEST_F(ScoreFile, MeaninglessBytesTravelWithTheirEntries) {
     if (!meaningful) original[i] = static_cast<std::uint8_t>(random());
   }
   WriteFile("scores.db", original);
-  Merge(4, "mid");
+  Merge(9, "top");
   const Bytes file = ReadFile("scores.db");
-  ASSERT_EQ(RowsOf(file), (std::vector<Row>{{"high", 7}, {"mid", 4}, {"low", 1}}));
-  EXPECT_EQ(Slice(file, 0, kEntry), Slice(original, kEntry, kEntry));
-  EXPECT_EQ(Slice(file, 2 * kEntry, kEntry), Slice(original, 0, kEntry));
+  ASSERT_EQ(RowsOf(file), (std::vector<Row>{{"top", 9}, {"high", 7}, {"low", 1}}));
+  EXPECT_EQ(Slice(file, kEntry, kEntry), Slice(original, 0, kEntry));
+  EXPECT_EQ(Slice(file, 2 * kEntry, kEntry), Slice(original, kEntry, kEntry));
   Bytes newEntry(kEntry, 0);
-  PutEntry(newEntry, 1, "mid", 4);
-  EXPECT_EQ(Slice(file, kEntry, kEntry), newEntry) << "a new entry's unset bytes are zero";
+  PutEntry(newEntry, 1, "top", 9);
+  EXPECT_EQ(Slice(file, 0, kEntry), newEntry) << "a new entry's unset bytes are zero";
   EXPECT_EQ(Slice(file, 3 * kEntry, 7 * kEntry), Slice(original, 3 * kEntry, 7 * kEntry));
 }
 
@@ -166,21 +167,34 @@ TEST_F(ScoreFile, FileShorterThanOneRecordHoldsNoTableAndTheResultIsKept) {
   }
 }
 
-TEST_F(ScoreFile, StoredCountAboveTenIsReadAsTen) {
-  for (const std::uint16_t stored : {std::uint16_t{11}, std::uint16_t{65535}}) {
-    std::vector<Row> rows;
-    for (std::uint16_t k = 0; k < 10; ++k) {
-      rows.push_back({"r" + std::to_string(k), static_cast<std::uint16_t>(100 - k)});
-    }
-    Bytes image = Record(rows);
-    PutU16(image, kSizeAt, stored);
-    WriteFile("scores.db", image);
+// The game never writes a count above ten or entries out of order: such a file is damage. It is
+// kept for the player, never overwritten, and the result starts a new table.
+TEST_F(ScoreFile, DamagedTableIsMovedAsideAndTheResultStartsANewTable) {
+  std::vector<Row> rows;
+  for (std::uint16_t k = 0; k < 10; ++k) {
+    rows.push_back({"r" + std::to_string(k), static_cast<std::uint16_t>(100 - k)});
+  }
+  Bytes countTooHigh = Record(rows);
+  PutU16(countTooHigh, kSizeAt, 11);
+  Bytes outOfOrder = Record({{"a", 5}, {"b", 6}});
+  Bytes noise(kRecord);
+  std::mt19937 random(3);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(random());
+  PutU16(noise, kSizeAt, 65535);
+
+  const std::vector<Bytes> damaged = {countTooHigh, outOfOrder, noise};
+  const char* kept[] = {"scores.db.damaged", "scores.db.damaged.1", "scores.db.damaged.2"};
+  for (std::size_t i = 0; i < damaged.size(); ++i) {
+    WriteFile("scores.db", damaged[i]);
+    TRec shown;
+    EXPECT_FALSE(scores::ReadScoreTable(shown)) << "the screen shows no rows of damage " << i;
+    testing::internal::CaptureStderr();
     Merge(95, "in");
-    const Bytes file = ReadFile("scores.db");
-    EXPECT_EQ(U16At(file, kSizeAt), 10) << "stored " << stored;
-    rows.pop_back();
-    rows.insert(rows.begin() + 6, {"in", 95});  // below the equal 95 already there
-    EXPECT_EQ(RowsOf(file), rows) << "stored " << stored;
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find(std::string("damaged: it was moved to ") + kept[i]), std::string::npos)
+        << said;
+    EXPECT_EQ(RowsOf(ReadFile("scores.db")), (std::vector<Row>{{"in", 95}})) << i;
+    for (std::size_t j = 0; j <= i; ++j) EXPECT_EQ(ReadFile(kept[j]), damaged[j]) << i;
   }
 }
 
@@ -193,23 +207,11 @@ TEST_F(ScoreFile, RewriteKeepsThePermissionsOfTheOldFile) {
   EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
 
-TEST_F(ScoreFile, TableReachedThroughALinkIsUpdatedWhereItIs) {
-  ASSERT_EQ(mkdir("shared", 0755), 0);
-  WriteFile("shared/table", Record({{"a", 5}}));
-  ASSERT_EQ(symlink("shared/table", "scores.db"), 0);
-  Merge(7, "b");
-  struct stat info;
-  ASSERT_EQ(lstat("scores.db", &info), 0);
-  EXPECT_TRUE(S_ISLNK(info.st_mode));
-  EXPECT_EQ(RowsOf(ReadFile("shared/table")), (std::vector<Row>{{"b", 7}, {"a", 5}}));
-}
-
-TEST_F(ScoreFile, TemporaryLeftByAnEarlierRunWithTheSamePidIsReplaced) {
-  const std::string stale = "scores.db.tmp" + std::to_string(getpid());
-  WriteFile(stale, Bytes(100, 0xEE));
+TEST_F(ScoreFile, TemporaryLeftByAKilledRunIsReused) {
+  WriteFile("scores.db.tmp", Bytes(100, 0xEE));
   Merge(3, "c");
   EXPECT_EQ(RowsOf(ReadFile("scores.db")), (std::vector<Row>{{"c", 3}}));
-  EXPECT_FALSE(Exists(stale));
+  EXPECT_FALSE(Exists("scores.db.tmp"));
 }
 
 // The screen only reads, so a table the player made read-only is still listed.
@@ -258,7 +260,9 @@ TEST_F(ScoreFileDeathTest, DirectoryInThePlaceOfTheFileStopsWithCode5) {
   EXPECT_EQ(names, (std::vector<std::string>{"scores.db", "scores.db.lock"}));
 }
 
-TEST_F(ScoreFileDeathTest, ReadOnlyDirectory) {
+// Nothing can be created beside the table: neither the lock nor the new table. The table is
+// never rewritten in place, so it stays as it was, whether or not a lock file is there already.
+TEST_F(ScoreFileDeathTest, ReadOnlyDirectoryStopsWithCode5AndTheTableStays) {
   const Bytes original = Record({{"old", 3}});
   WriteFile("scores.db", original);
   ASSERT_EQ(chmod("scores.db", 0666), 0);
@@ -266,24 +270,94 @@ TEST_F(ScoreFileDeathTest, ReadOnlyDirectory) {
   if (!ChildSucceeds([] { return open("probe", O_WRONLY | O_CREAT, 0666) < 0; })) {
     GTEST_SKIP() << "files can be created in a read-only directory here (running privileged)";
   }
-  // Nothing can be created beside the table, so it is rewritten where it is.
-  EXPECT_TRUE(ChildSucceeds([] {
+  const auto mergeUnprivileged = [] {
+    if (!DropPrivileges()) _exit(99);
     Merge(9, "new");
-    return true;
-  }));
-  EXPECT_EQ(RowsOf(ReadFile("scores.db")), (std::vector<Row>{{"new", 9}, {"old", 3}}));
-  EXPECT_FALSE(Exists("scores.db.lock"));
+  };
+  EXPECT_EXIT(mergeUnprivileged(), testing::ExitedWithCode(5), "scores.db.lock: Permission denied");
+  EXPECT_EQ(ReadFile("scores.db"), original);
 
   ASSERT_EQ(chmod(Dir().c_str(), 0777), 0);
-  ASSERT_EQ(unlink("scores.db"), 0);
+  WriteFile("scores.db.lock", {});
+  ASSERT_EQ(chmod("scores.db.lock", 0666), 0);
   ASSERT_EQ(chmod(Dir().c_str(), 0555), 0);
+  EXPECT_EXIT(mergeUnprivileged(), testing::ExitedWithCode(5), "scores.db.tmp: Permission denied");
+  EXPECT_EQ(ReadFile("scores.db"), original);
+}
+
+// Write-only to the player: it cannot be read, so it is not "no table", and it is not replaced.
+TEST_F(ScoreFileDeathTest, UnreadableTableStopsWithCode5AndStaysUnchanged) {
+  const Bytes original = Record({{"a", 9}, {"b", 5}, {"c", 2}});
+  WriteFile("scores.db", original);
+  ASSERT_EQ(chmod("scores.db", 0222), 0);
+  ASSERT_EQ(chmod(Dir().c_str(), 0777), 0);
   EXPECT_EXIT(
       {
         if (!DropPrivileges()) _exit(99);
-        Merge(9, "new");
+        Merge(50, "lost");
       },
-      testing::ExitedWithCode(5), "");
-  EXPECT_FALSE(Exists("scores.db"));
+      testing::ExitedWithCode(5), "scores.db: Permission denied; the score was not recorded");
+  ASSERT_EQ(chmod("scores.db", 0644), 0);
+  EXPECT_EQ(ReadFile("scores.db"), original);
+}
+
+// Open, read and merge would block for good on a FIFO; a FIFO as the lock would hang the merge
+// while other runs wait. Neither is ever opened.
+TEST_F(ScoreFileDeathTest, FifoAsTableOrLockStopsWithCode5WithoutWaiting) {
+  ASSERT_EQ(mkfifo("scores.db", 0666), 0);
+  TRec shown;
+  EXPECT_FALSE(scores::ReadScoreTable(shown));
+  EXPECT_EXIT(Merge(5, "x"), testing::ExitedWithCode(5), "scores.db is a FIFO, not a regular file");
+
+  ASSERT_EQ(unlink("scores.db"), 0);
+  const Bytes original = Record({{"old", 3}});
+  WriteFile("scores.db", original);
+  ASSERT_EQ(unlink("scores.db.lock"), 0);
+  ASSERT_EQ(mkfifo("scores.db.lock", 0666), 0);
+  EXPECT_EXIT(Merge(5, "x"), testing::ExitedWithCode(5), "scores.db.lock is a FIFO");
+  EXPECT_EQ(ReadFile("scores.db"), original);
+}
+
+// A lock file that cannot be used never lets a merge go ahead unlocked: runs that did so lost
+// results to each other.
+TEST_F(ScoreFileDeathTest, UnusableLockFileStopsWithCode5AndTheTableStays) {
+  const Bytes original = Record({{"old", 3}});
+  WriteFile("scores.db", original);
+  ASSERT_EQ(mkdir("scores.db.lock", 0777), 0);
+  EXPECT_EXIT(Merge(5, "x"), testing::ExitedWithCode(5), "scores.db.lock is a directory");
+  EXPECT_EQ(ReadFile("scores.db"), original);
+
+  // Another user's private file; as root the run is made that other user.
+  ASSERT_EQ(rmdir("scores.db.lock"), 0);
+  WriteFile("scores.db.lock", {});
+  ASSERT_EQ(chmod("scores.db.lock", 0), 0);
+  ASSERT_EQ(chmod(Dir().c_str(), 0777), 0);
+  EXPECT_EXIT(
+      {
+        if (!DropPrivileges()) _exit(99);
+        Merge(5, "x");
+      },
+      testing::ExitedWithCode(5), "scores.db.lock: Permission denied");
+  EXPECT_EQ(ReadFile("scores.db"), original);
+}
+
+// A link is never followed: its target, however long, is not cut to one record, and a dangling
+// link does not create its target (in a shared sticky directory either could be another user's).
+TEST_F(ScoreFileDeathTest, LinkAsTheTableIsRefusedAndNothingBehindItChanges) {
+  Bytes document(13893);
+  std::mt19937 random(11);
+  for (auto& b : document) b = static_cast<std::uint8_t>(random());
+  WriteFile("document", document);
+  ASSERT_EQ(symlink("document", "scores.db"), 0);
+  TRec shown;
+  EXPECT_FALSE(scores::ReadScoreTable(shown));
+  EXPECT_EXIT(Merge(7, "b"), testing::ExitedWithCode(5), "scores.db is a symbolic link");
+  EXPECT_EQ(ReadFile("document"), document);
+
+  ASSERT_EQ(unlink("scores.db"), 0);
+  ASSERT_EQ(symlink("target", "scores.db"), 0);
+  EXPECT_EXIT(Merge(7, "b"), testing::ExitedWithCode(5), "scores.db is a symbolic link");
+  EXPECT_FALSE(Exists("target"));
 }
 
 // The hook runs in a child that is about to be killed: it checks that the old table is still in
@@ -327,6 +401,11 @@ TEST_F(ScoreFile, RunKilledAtAnyMomentLeavesAWholeTable) {
     std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
     kill(pid, SIGKILL);
     WaitExit(pid);
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+      const std::string name = entry.path().filename().string();
+      ASSERT_TRUE(name == "scores.db" || name == "scores.db.lock" || name == "scores.db.tmp")
+          << "round " << round << " left " << name;
+    }
     if (!Exists("scores.db")) continue;  // killed before the first table was in place
     const Bytes file = ReadFile("scores.db");
     ASSERT_EQ(file.size(), kRecord) << "round " << round;
@@ -334,6 +413,19 @@ TEST_F(ScoreFile, RunKilledAtAnyMomentLeavesAWholeTable) {
     ASSERT_GE(rows.size(), 1u);
     ASSERT_LE(U16At(file, kSizeAt), 10);
   }
+}
+
+// A closed standard input is the end of input, as a pipe at its end: an empty name, and the
+// result is still recorded.
+TEST_F(ScoreFile, ClosedStandardInputGivesAnEmptyNameAndTheResultIsRecorded) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(STDIN_FILENO);
+    RefreshScores(12, ReadLine());
+    _exit(0);
+  }
+  ASSERT_EQ(WaitExit(pid), 0);
+  EXPECT_EQ(RowsOf(ReadFile("scores.db")), (std::vector<Row>{{"", 12}}));
 }
 
 int heldPipe[2];
@@ -455,18 +547,21 @@ TEST_F(ScoreFile, ManyRunsFinishingTogetherAreAllRecorded) {
   EXPECT_EQ(RowsOf(ReadFile("scores.db")), expected);
 }
 
-TEST_F(ScoreFile, LockHeldTooLongIsWaitedForThenTheResultIsStillRecorded) {
-  const int held = open("scores.db.lock", O_RDONLY | O_CREAT, 0666);
+// Merging unlocked after the wait lost the holder's result or this one; now the run gives up,
+// having said once that it waits, and the table is the holder's to write.
+TEST_F(ScoreFileDeathTest, LockHeldPastTheBoundStopsWithCode5AndTheTableStays) {
+  const Bytes original = Record({{"old", 3}});
+  WriteFile("scores.db", original);
+  const int held = open("scores.db.lock", O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
   scores::SetLockWaitMilliseconds(150);
-  const auto start = std::chrono::steady_clock::now();
-  Merge(4, "late");
-  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_EXIT(Merge(4, "late"), testing::ExitedWithCode(5),
+              "^Waiting for another run to record its score \\.\\.\\.\n"
+              "Gave up after 0\\.15 s: another run still holds scores.db.lock; the score was not "
+              "recorded\n$");
   close(held);
-  EXPECT_GE(waited, milliseconds(150));
-  EXPECT_LT(waited, milliseconds(3000));
-  EXPECT_EQ(RowsOf(ReadFile("scores.db")), (std::vector<Row>{{"late", 4}}));
+  EXPECT_EQ(ReadFile("scores.db"), original);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "scores/score_screen.h"
+#include "game/score_screen.h"
 
 #include <dirent.h>
 
@@ -167,10 +167,21 @@ TEST_F(ScoreScreen, TenRowsWithWideNumbersAndScores) {
   Bytes file = Record(rows);
   WriteFile("scores.db", file);
   EXPECT_EQ(Shown(), expected);
-  // A count the format has no room for shows the ten entries there are.
+}
+
+// What the game never writes, or cannot safely read, shows no rows; the screen still waits for
+// ESC and leaves everything as it found it.
+TEST_F(ScoreScreen, DamagedOrIrregularFileShowsNoRows) {
+  const Image expected = Expected(Frame());
+  Bytes file = Record({{"a", 5}, {"b", 4}});
   PutU16(file, kSizeAt, 65535);
   WriteFile("scores.db", file);
-  EXPECT_EQ(Shown(), expected);
+  EXPECT_EQ(Shown(), expected) << "a count above ten";
+  EXPECT_EQ(ReadFile("scores.db"), file);
+
+  ASSERT_EQ(unlink("scores.db"), 0);
+  ASSERT_EQ(mkfifo("scores.db", 0666), 0);
+  EXPECT_EQ(Shown(), expected) << "a FIFO, which nobody writes";
 }
 
 TEST_F(ScoreScreen, EmptyTableAndUnusualNames) {
