@@ -102,6 +102,9 @@ for text, size in (("Scores", 2), ("Line40", 3)):
     label = '"Scores 123" at size 2' if text == "Scores" else "a 40-character line at size 3"
     row(f"OutTextXY, {label}", f"{us(t):.1f} µs", f"PutPixel of the same ink {us(p):.1f} µs",
         f"{us(t) / us(p):.2f}×")
+row("recording a result: the merge into a full scores.db", f"{us('BM_RefreshScores'):.0f} µs",
+    f"plain truncate-and-write of one record {us('BM_TruncateAndWriteBaseline'):.0f} µs",
+    f"{us('BM_RefreshScores') / us('BM_TruncateAndWriteBaseline'):.1f}×")
 if present:
     median, read = float(present.group(1)), float(present.group(2))
     row("present latency: PutPixel until the X server shows it (median)", f"{median:.2f} ms",
