@@ -94,7 +94,7 @@ const char* KindOf(mode_t mode) {
   if (S_ISFIFO(mode)) return "a FIFO";
   if (S_ISSOCK(mode)) return "a socket";
   if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  return "not a regular file";
+  return "of an unknown kind";
 }
 
 [[noreturn]] void RefuseKind(const char* name, mode_t mode) {
@@ -126,7 +126,10 @@ Opened OpenRegular(const char* name, int flags) {
     if (errno == ELOOP) opened.kind = S_IFLNK;
     return opened;
   }
-  if (fstat(opened.fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+  if (fstat(opened.fd, &info) != 0) {
+    opened.error = errno;
+    close(std::exchange(opened.fd, -1));
+  } else if (!S_ISREG(info.st_mode)) {
     opened.kind = info.st_mode & S_IFMT;
     close(std::exchange(opened.fd, -1));
   }
@@ -227,7 +230,11 @@ bool MoveWithoutReplacing(const char* from, const char* to) {
 void MoveAside() {
   std::string target = kDamagedFileName;
   for (int copy = 1; !MoveWithoutReplacing(kScoreFileName, target.c_str()); ++copy) {
-    if (errno != EEXIST || copy > kMaxDamagedCopies) FailAndRemove(errno);
+    if (errno != EEXIST || copy > kMaxDamagedCopies) {
+      const int error = errno;
+      unlink(kTempFileName);
+      RefuseSystemError(target.c_str(), error, runtime::IoDirection::kWrite);
+    }
     target = std::string(kDamagedFileName) + "." + std::to_string(copy);
   }
   Say(std::string(kScoreFileName) + " was damaged: it was moved to " + target +
