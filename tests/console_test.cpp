@@ -413,15 +413,18 @@ TEST(Console, LinesFromAPipeKeep255BytesAndEndAtEndOfInput) {
   EXPECT_EQ(ReadLine().View(), "") << "end of input keeps giving an empty name";
 }
 
+// A closed standard input is the end of input; a read that fails (here: a directory as input)
+// is not.
 TEST(Console, FailedReadEndsWithTheRunTimeError) {
   Terminal terminal([] {
-    close(STDIN_FILENO);
+    const int directory = open("/", O_RDONLY | O_DIRECTORY);
+    if (directory < 0 || dup2(directory, STDIN_FILENO) < 0) _exit(99);
     ReadLine();
   });
   const Terminal::Result result = terminal.Finish();
   ASSERT_TRUE(WIFEXITED(result.Status));
-  EXPECT_EQ(WEXITSTATUS(result.Status), 6);
-  EXPECT_NE(terminal.Output().find("Runtime error 6 at $"), std::string::npos) << terminal.Output();
+  EXPECT_EQ(WEXITSTATUS(result.Status), 5);
+  EXPECT_NE(terminal.Output().find("Runtime error 5 at $"), std::string::npos) << terminal.Output();
 }
 
 }  // namespace
