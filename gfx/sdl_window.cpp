@@ -73,6 +73,9 @@ struct WindowContext {
   SDL_Window* Window = nullptr;
   Uint32 WindowId = 0;
   SDL_Surface* Staging = nullptr;  // 32-bit image when the window surface is not
+  // Wayland only: the window has no software surface there, so frames go through a renderer.
+  SDL_Renderer* Renderer = nullptr;
+  SDL_Texture* Texture = nullptr;
   int XConnection = -1;
   bool Ending = false;
   bool RepaintAll = false;
@@ -259,8 +262,14 @@ void IgnoreBrokenConnections() {
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
 
-// The software window surface is a plain copy per present; the accelerated one costs several
-// milliseconds per frame under a virtual display and re-creates the window.
+bool OnWayland() {
+  const char* driver = SDL_GetCurrentVideoDriver();
+  return driver != nullptr && std::strcmp(driver, "wayland") == 0;
+}
+
+// On X11 the software window surface is a plain copy per present; the accelerated one costs
+// several milliseconds per frame under a virtual display and re-creates the window. Wayland has
+// no software surface, and there the hint would leave the window with nothing to present into.
 bool StartSdl() {
   IgnoreBrokenConnections();
   if (Context().SdlStaysUp) return true;
@@ -269,6 +278,7 @@ bool StartSdl() {
   InstallXHandlers();
   if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
   InstallXHandlers();
+  if (OnWayland()) SDL_ResetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION);
   return true;
 }
 
@@ -449,23 +459,66 @@ void OnTextInput(const char* text) {
   }
 }
 
-SDL_Surface* PresentTarget(SDL_Surface* surface) {
+// A 0x00RRGGBB image of the window's size, kept from one present to the next.
+SDL_Surface* StagingOfSize(int width, int height) {
   WindowContext& w = Context();
-  if (surface->format->format == SDL_PIXELFORMAT_RGB888) return surface;
-  if (w.Staging != nullptr && (w.Staging->w != surface->w || w.Staging->h != surface->h)) {
+  if (w.Staging != nullptr && (w.Staging->w != width || w.Staging->h != height)) {
     SDL_FreeSurface(w.Staging);
     w.Staging = nullptr;
   }
   if (w.Staging == nullptr) {
-    w.Staging =
-        SDL_CreateRGBSurfaceWithFormat(0, surface->w, surface->h, 32, SDL_PIXELFORMAT_RGB888);
+    w.Staging = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_RGB888);
   }
   return w.Staging;
+}
+
+SDL_Surface* PresentTarget(SDL_Surface* surface) {
+  if (surface->format->format == SDL_PIXELFORMAT_RGB888) return surface;
+  return StagingOfSize(surface->w, surface->h);
+}
+
+// A streaming texture of the window's size, made again after a resize.
+SDL_Texture* TextureOfSize(int width, int height) {
+  WindowContext& w = Context();
+  int textureWidth = 0, textureHeight = 0;
+  if (w.Texture != nullptr &&
+      (SDL_QueryTexture(w.Texture, nullptr, nullptr, &textureWidth, &textureHeight) != 0 ||
+       textureWidth != width || textureHeight != height)) {
+    SDL_DestroyTexture(w.Texture);
+    w.Texture = nullptr;
+  }
+  if (w.Texture == nullptr) {
+    w.Texture = SDL_CreateTexture(w.Renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
+                                  width, height);
+  }
+  return w.Texture;
+}
+
+// Only the changed area is uploaded; the compositor takes the whole frame whatever changed.
+void PresentThroughRenderer(bool full) {
+  WindowContext& w = Context();
+  int width = 0, height = 0;
+  if (SDL_GetRendererOutputSize(w.Renderer, &width, &height) != 0) return;
+  SDL_Surface* staging = StagingOfSize(width, height);
+  SDL_Texture* texture = staging != nullptr ? TextureOfSize(width, height) : nullptr;
+  if (texture == nullptr) return;
+  if (full) SDL_FillRect(staging, nullptr, 0);
+  const Rect area = PresentTo(static_cast<std::uint32_t*>(staging->pixels), staging->pitch / 4,
+                              width, height, full);
+  SDL_Rect changed{area.x0, area.y0, area.x1 - area.x0 + 1, area.y1 - area.y0 + 1};
+  if (full) changed = SDL_Rect{0, 0, width, height};
+  if (changed.w <= 0 || changed.h <= 0) return;
+  const auto* first = static_cast<const std::uint8_t*>(staging->pixels) +
+                      changed.y * staging->pitch + changed.x * 4;
+  SDL_UpdateTexture(texture, &changed, first, staging->pitch);
+  SDL_RenderCopy(w.Renderer, texture, nullptr, nullptr);
+  SDL_RenderPresent(w.Renderer);
 }
 
 // Shows what changed in the backing image, or all of it (black where the window is larger).
 void Present(bool full) {
   WindowContext& w = Context();
+  if (w.Renderer != nullptr) return PresentThroughRenderer(full);
   SDL_Surface* surface = SDL_GetWindowSurface(w.Window);  // re-made after a resize
   SDL_Surface* target = surface != nullptr ? PresentTarget(surface) : nullptr;
   if (target == nullptr) return;
@@ -583,6 +636,25 @@ void AwaitMaximizedSize() {
   }
 }
 
+// Without something to present into the window would never show (Wayland maps a window only
+// once it has a frame), so a window that cannot get it has failed like one never created.
+bool MakePresentTarget() {
+  WindowContext& w = Context();
+  if (!OnWayland()) return SDL_GetWindowSurface(w.Window) != nullptr;
+  w.Renderer = SDL_CreateRenderer(w.Window, -1, 0);
+  return w.Renderer != nullptr;
+}
+
+void DropPresentTarget() {
+  WindowContext& w = Context();
+  if (w.Texture != nullptr) SDL_DestroyTexture(w.Texture);
+  if (w.Renderer != nullptr) SDL_DestroyRenderer(w.Renderer);
+  if (w.Staging != nullptr) SDL_FreeSurface(w.Staging);
+  w.Texture = nullptr;
+  w.Renderer = nullptr;
+  w.Staging = nullptr;
+}
+
 bool CreateWindow(const WindowRequest& request, const std::string& title) {
   WindowContext& w = Context();
   const Uint32 flags =
@@ -597,7 +669,11 @@ bool CreateWindow(const WindowRequest& request, const std::string& title) {
   SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
   SDL_StartTextInput();
   if (request.Maximized) AwaitMaximizedSize();
-  return true;
+  if (MakePresentTarget()) return true;
+  DropPresentTarget();
+  SDL_DestroyWindow(w.Window);
+  w.Window = nullptr;
+  return false;
 }
 
 // The core learns the window's real size, the first frame is shown, and Open may return.
@@ -624,8 +700,7 @@ void TellDestroyed() {
 void EndWindow() {
   WindowContext& w = Context();
   AcceptPushes(false);
-  if (w.Staging != nullptr) SDL_FreeSurface(w.Staging);
-  w.Staging = nullptr;
+  DropPresentTarget();
   if (w.DestroyedOutside.load()) {
     w.SdlStaysUp = true;
   } else {
@@ -642,6 +717,8 @@ void AbandonLostDisplay(bool wasOpen) {
   WindowContext& w = Context();
   w.Window = nullptr;
   w.Staging = nullptr;
+  w.Renderer = nullptr;
+  w.Texture = nullptr;
   w.XWindow.store(0);
   if (wasOpen) {
     TellDestroyed();
