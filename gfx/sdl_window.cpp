@@ -637,12 +637,17 @@ void AwaitMaximizedSize() {
 }
 
 // Without something to present into the window would never show (Wayland maps a window only
-// once it has a frame), so a window that cannot get it has failed like one never created.
+// once it has a frame), so a window that cannot get it has failed like one never created. On
+// Wayland a black frame maps the window at once: a tiling compositor sizes it only then.
 bool MakePresentTarget() {
   WindowContext& w = Context();
   if (!OnWayland()) return SDL_GetWindowSurface(w.Window) != nullptr;
   w.Renderer = SDL_CreateRenderer(w.Window, -1, 0);
-  return w.Renderer != nullptr;
+  if (w.Renderer == nullptr) return false;
+  SDL_SetRenderDrawColor(w.Renderer, 0, 0, 0, SDL_ALPHA_OPAQUE);
+  SDL_RenderClear(w.Renderer);
+  SDL_RenderPresent(w.Renderer);
+  return true;
 }
 
 void DropPresentTarget() {
@@ -668,12 +673,14 @@ bool CreateWindow(const WindowRequest& request, const std::string& title) {
   w.UseWakeFd = w.XConnection >= 0 && w.WakeFd >= 0;
   SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
   SDL_StartTextInput();
+  if (!MakePresentTarget()) {
+    DropPresentTarget();
+    SDL_DestroyWindow(w.Window);
+    w.Window = nullptr;
+    return false;
+  }
   if (request.Maximized) AwaitMaximizedSize();
-  if (MakePresentTarget()) return true;
-  DropPresentTarget();
-  SDL_DestroyWindow(w.Window);
-  w.Window = nullptr;
-  return false;
+  return true;
 }
 
 // The core learns the window's real size, the first frame is shown, and Open may return.
