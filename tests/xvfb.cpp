@@ -5,9 +5,6 @@
 #include <X11/Xutil.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,41 +17,9 @@ namespace {
 
 constexpr int kStartMs = 5000;
 
-std::vector<char*> ArgvOf(const std::vector<std::string>& argv) {
-  std::vector<char*> raw;
-  for (const std::string& arg : argv) raw.push_back(const_cast<char*>(arg.c_str()));
-  raw.push_back(nullptr);
-  return raw;
-}
-
-// Starts a program with stdout to `outFd` (or /dev/null when -1) and stderr to /dev/null. A
-// long-lived helper (the server, the window manager) dies with this process, so that a test
-// killed at its time limit leaves nothing behind.
-pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool diesWithUs = false) {
-  std::vector<char*> raw = ArgvOf(argv);
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  // Only async-signal-safe calls from here to exec.
-  if (diesWithUs) prctl(PR_SET_PDEATHSIG, SIGTERM);
-  const int null = open("/dev/null", O_WRONLY);
-  dup2(outFd >= 0 ? outFd : null, STDOUT_FILENO);
-  dup2(null, STDERR_FILENO);
-  execvp(raw[0], raw.data());
-  _exit(127);
-}
-
-int Reap(pid_t pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-void Stop(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  Reap(pid);
-  pid = -1;
-}
+using harness::Reap;
+using harness::Spawn;
+using harness::Stop;
 
 // Reads what the server writes to its -displayfd pipe: the display number and a line end.
 std::string ReadDisplayNumber(int fd) {
@@ -87,23 +52,6 @@ bool Answers(const std::string& display) {
 }
 
 }  // namespace
-
-RunResult Run(const std::vector<std::string>& argv) {
-  RunResult result;
-  int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return result;
-  const pid_t pid = Spawn(argv, out[1]);
-  close(out[1]);
-  char buffer[512];
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) result.Output.append(buffer, n);
-  close(out[0]);
-  if (pid > 0) result.ExitCode = Reap(pid);
-  return result;
-}
-
-bool OnPath(const std::string& program) {
-  return Run({"sh", "-c", "command -v " + program}).ExitCode == 0;
-}
 
 Server::~Server() {
   Stop(manager_);

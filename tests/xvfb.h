@@ -9,17 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/process.h"
+
 namespace xvfb {
 
-struct RunResult {
-  int ExitCode = -1;  // exit status, or -1 when the program could not run or was killed
-  std::string Output;
-};
-
-// Runs a program found on PATH with these arguments and waits for it, collecting its standard
-// output; its standard error goes to /dev/null.
-RunResult Run(const std::vector<std::string>& argv);
-bool OnPath(const std::string& program);
+using harness::OnPath;
+using harness::Run;
+using harness::RunResult;
 
 // An Xvfb on a display number of its own choosing (-displayfd), so that parallel runs never
 // share one. Start sets DISPLAY for this process; the destructor stops everything it started.
