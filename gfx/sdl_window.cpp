@@ -638,10 +638,13 @@ void AwaitMaximizedSize() {
 
 // Without something to present into the window would never show (Wayland maps a window only
 // once it has a frame), so a window that cannot get it has failed like one never created. On
-// Wayland a black frame maps the window at once: a tiling compositor sizes it only then.
+// Wayland a black frame maps the window at once: a tiling compositor sizes it only then. A
+// player's SDL_FRAMEBUFFER_ACCELERATION=0 asks for a software surface, which Wayland lacks.
 bool MakePresentTarget() {
   WindowContext& w = Context();
-  if (!OnWayland()) return SDL_GetWindowSurface(w.Window) != nullptr;
+  if (!OnWayland() || !SDL_GetHintBoolean(SDL_HINT_FRAMEBUFFER_ACCELERATION, SDL_TRUE)) {
+    return SDL_GetWindowSurface(w.Window) != nullptr;
+  }
   w.Renderer = SDL_CreateRenderer(w.Window, -1, 0);
   if (w.Renderer == nullptr) return false;
   SDL_SetRenderDrawColor(w.Renderer, 0, 0, 0, SDL_ALPHA_OPAQUE);
