@@ -6,14 +6,7 @@ for tool in Xvfb xdotool xwd convert; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed (tools/install-deps.sh test)" >&2; exit 1; }
 done
 
-xs_work=$(mktemp -d)
-xs_pids=()
-xs_cleanup() {
-  for pid in "${xs_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$xs_work"
-}
-trap xs_cleanup EXIT
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
 # xs_start_xvfb WIDTHxHEIGHT: an Xvfb on a free display (it writes the number when ready).
 xs_start_xvfb() {
@@ -42,15 +35,6 @@ xs_start_game() {
   WX=$X WY=$Y WW=$WIDTH WH=$HEIGHT
 }
 
-xs_now_ms() { local t=${EPOCHREALTIME/./}; echo $((10#$t / 1000)); }
-
-# xs_sleep_until MS: until MS milliseconds after the game started.
-xs_sleep_until() {
-  local left=$(($1 - ($(xs_now_ms) - GAME_STARTED)))
-  ((left > 0)) && sleep "$(printf '%d.%03d' $((left / 1000)) $((left % 1000)))"
-  true
-}
-
 xs_key() {
   xdotool windowfocus "$WINDOW" 2>/dev/null || true
   xdotool key "$@"
@@ -63,44 +47,7 @@ xs_count() {
     -fill white -opaque "$1" -format '%[fx:round(mean*w*h)]' info:
 }
 
-# xs_wait_for COLOUR GEOMETRY MINIMUM SECONDS: until the rectangle shows more than MINIMUM pixels
-# of the colour; fails after SECONDS.
-xs_wait_for() {
-  local deadline=$(($(xs_now_ms) + $4 * 1000))
-  while (($(xs_now_ms) < deadline)); do
-    (($(xs_count "$1" "$2") > $3)) && return 0
-    sleep 0.25
-  done
-  return 1
-}
-
-# The end screen's "Press esc ..." line in white: nothing else white is ever drawn there.
-xs_end_screen() { echo "208x16+$((CX - 50))+$((CY + 40))"; }
-
-# xs_wait_exit SECONDS: waits for the game to end and sets GAME_CODE; fails if it does not.
-xs_wait_exit() {
-  local deadline=$(($(xs_now_ms) + $1 * 1000))
-  while kill -0 "$GAME" 2>/dev/null && (($(xs_now_ms) < deadline)); do sleep 0.1; done
-  kill -0 "$GAME" 2>/dev/null && { echo "the game did not end" >&2; return 1; }
-  set +e
-  wait "$GAME"
-  GAME_CODE=$?
-  set -e
-}
-
-# xs_cpu_ticks PID: user + system time so far, in clock ticks.
-xs_cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
-
-# xs_cpu_percent PID SECONDS: the process's CPU use over the next SECONDS, in % of one core;
-# "< N %" when it used less than the clock tick the kernel counts in.
-xs_cpu_percent() {
-  local hz before after start end
-  hz=$(getconf CLK_TCK)
-  before=$(xs_cpu_ticks "$1")
-  start=$(xs_now_ms)
-  sleep "$2"
-  after=$(xs_cpu_ticks "$1")
-  end=$(xs_now_ms)
-  awk -v t=$((after - before)) -v hz="$hz" -v ms=$((end - start)) \
-    'BEGIN { if (t == 0) printf "< %.2f %%", 100 / hz / (ms / 1000); else printf "%.2f %%", 100 * t / hz / (ms / 1000) }'
+# xs_close: the window manager closes the window, as its close button would.
+xs_close() {
+  wmctrl -c 'Graph window application'
 }

@@ -1,0 +1,103 @@
+# Sourced by the tools that drive the real game on a headless Wayland compositor: the same
+# functions as xsession.sh, on a sway of their own with keys from wtype and pictures from grim.
+# sway refuses to run as root; then it and the game run as the unprivileged user nobody, and the
+# game is copied where that user can reach it. Everything started here is stopped when the
+# sourcing script exits.
+
+for tool in sway swaymsg wtype grim convert python3; do
+  command -v "$tool" >/dev/null || { echo "$tool is not installed (tools/install-deps.sh test)" >&2; exit 1; }
+done
+
+source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
+
+ws_as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  ws_as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  chown 65534:65534 "$xs_work"
+fi
+
+# xs_start_sway WIDTHxHEIGHT: sway with one headless output of that size, no window decorations.
+xs_start_sway() {
+  local run=$xs_work/run
+  mkdir -m 700 "$run"
+  printf 'output HEADLESS-1 resolution %s\ndefault_border none\nxwayland disable\n' "$1" >"$run/config"
+  [ ${#ws_as_user[@]} -eq 0 ] || chown -R 65534:65534 "$run"
+  env -u WAYLAND_DISPLAY -u DISPLAY HOME="$run" XDG_RUNTIME_DIR="$run" WLR_BACKENDS=headless \
+    WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 "${ws_as_user[@]}" sway -c "$run/config" >"$xs_work/sway.log" 2>&1 &
+  xs_pids+=($!)
+  local socket=
+  for _ in $(seq 200); do
+    socket=$(find "$run" -maxdepth 1 -type s -name 'wayland-*' | head -n1)
+    [ -n "$socket" ] && break
+    sleep 0.05
+  done
+  [ -n "$socket" ] || { echo "sway did not start" >&2; cat "$xs_work/sway.log" >&2; exit 1; }
+  export XDG_RUNTIME_DIR=$run WAYLAND_DISPLAY=$socket SDL_VIDEODRIVER=wayland
+  SWAYSOCK=$(find "$run" -maxdepth 1 -type s -name 'sway-ipc.*' | head -n1)
+  export SWAYSOCK
+  unset DISPLAY
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+}
+
+# The game's window on the output as "X Y WIDTH HEIGHT", or nothing.
+ws_window_geometry() {
+  swaymsg -t get_tree -r 2>/dev/null | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("name") == "Graph window application" and node.get("pid"):
+        r, w = node["rect"], node["window_rect"]
+        print(r["x"] + w["x"], r["y"] + w["y"], w["width"], w["height"])
+        sys.exit()
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))'
+}
+
+# xs_start_game_without_window COMMAND...: the game run by the compositor's user in the scratch
+# directory, its output in $xs_work/out and err; sets GAME (the pid).
+xs_start_game_without_window() {
+  local binary=$xs_work/bin/$(basename "$1")
+  mkdir -p "$xs_work/bin" && cp "$1" "$binary" && chmod 755 "$xs_work/bin" "$binary"
+  shift
+  (cd "$xs_work" && exec "${ws_as_user[@]}" "$binary" "$@" </dev/null >"$xs_work/out" 2>"$xs_work/err") &
+  GAME=$!
+  xs_pids+=("$GAME")
+  GAME_STARTED=$(xs_now_ms)
+}
+
+# xs_start_game COMMAND...: as in xsession.sh.
+xs_start_game() {
+  xs_start_game_without_window "$@"
+  local geometry=
+  for _ in $(seq 600); do
+    geometry=$(ws_window_geometry)
+    [ -n "$geometry" ] && break
+    kill -0 "$GAME" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ -n "$geometry" ] || { echo "no game window" >&2; cat "$xs_work/err" >&2; exit 1; }
+  read -r WX WY WW WH <<<"$geometry"
+  CX=$((WX + (WW - 1) / 2))
+  CY=$((WY + (WH - 1) / 2))
+}
+
+# Each wtype is a new keyboard whose keymap the compositor sends a moment after it appears; SDL
+# 2.26 misreads a key that comes after a new keymap but before any modifier state, so the keymap
+# settles and a modifier state goes first.
+xs_key() {
+  local keys=()
+  for key in "$@"; do keys+=(-k "$key"); done
+  wtype -s 300 -M shift -m shift "${keys[@]}"
+}
+
+# xs_close: the compositor asks the window to close, as its close button or shortcut would.
+xs_close() {
+  swaymsg '[title="^Graph window application$"] kill' >/dev/null
+}
+
+# xs_count COLOUR GEOMETRY: as in xsession.sh, read through grim.
+xs_count() {
+  local size=${2%%+*} rest=${2#*+}
+  grim -t ppm -g "${rest%%+*},${rest#*+} $size" - | convert ppm:- -fill black +opaque "$1" \
+    -fill white -opaque "$1" -format '%[fx:round(mean*w*h)]' info:
+}
