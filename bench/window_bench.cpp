@@ -1,6 +1,7 @@
-// Figures for the real window on a private Xvfb: how long a drawing call takes to reach the
-// screen, what a drawing loop costs against the headless platform, and what the window thread
-// costs while nothing is drawn. Each figure comes with its baseline from the same run.
+// Figures for the real window on a private Xvfb, or with "wayland" on a private headless sway:
+// how long a drawing call takes to reach the screen, what a drawing loop costs against the
+// headless platform, and what the window thread costs while nothing is drawn. Each figure comes
+// with its baseline from the same run.
 
 #include <sys/resource.h>
 
@@ -8,11 +9,14 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "gfx/graph.h"
 #include "gfx/platform.h"
+#include "tests/sway.h"
 #include "tests/xvfb.h"
 
 namespace {
@@ -46,9 +50,12 @@ bool Open() {
   return GraphResult() == grOk;
 }
 
+// A pixel of the window's client area as the display shows it, read on another connection.
+using PixelReader = std::function<std::uint32_t(int x, int y)>;
+
 // From the drawing call until a reader on another connection sees the pixel; the baseline is
 // one read of a pixel, the granularity of the polling.
-void PresentLatency(xvfb::Screen& screen, unsigned long window) {
+void PresentLatency(const PixelReader& pixel) {
   std::vector<double> latency, readBack;
   for (int i = 0; i < kSamples; ++i) {
     const int x = 10 + (i * 7) % 600, y = 10 + (i * 13) % 400;
@@ -56,11 +63,11 @@ void PresentLatency(xvfb::Screen& screen, unsigned long window) {
     const std::uint32_t want = color == White ? 0xFCFCFC : 0xA80000;
     const auto start = Clock::now();
     PutPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), color);
-    while (screen.Pixel(window, x, y) != want) {
+    while (pixel(x, y) != want) {
     }
     latency.push_back(Milliseconds(Clock::now() - start));
     const auto readStart = Clock::now();
-    screen.Pixel(window, x, y);
+    pixel(x, y);
     readBack.push_back(Milliseconds(Clock::now() - readStart));
   }
   const double median = Median(latency), baseline = Median(readBack);
@@ -93,19 +100,27 @@ double IdleCpuShare() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool wayland = argc > 1 && std::strcmp(argv[1], "wayland") == 0;
   xvfb::Server server;
-  if (!server.Start()) {
-    std::fprintf(stderr, "Xvfb did not start\n");
+  sway::Compositor compositor;
+  if (wayland ? !compositor.Start(1280, 1024) : !server.Start()) {
+    std::fprintf(stderr, "%s did not start\n", wayland ? "sway" : "Xvfb");
     return 1;
   }
   if (!Open()) {
     std::fprintf(stderr, "InitGraph failed\n");
     return 1;
   }
+  constexpr char kTitle[] = "Graph window application";
   xvfb::Screen screen;
-  const unsigned long window = xvfb::FindWindow("Graph window application");
-  PresentLatency(screen, window);
+  const unsigned long window = wayland ? 0 : xvfb::FindWindow(kTitle);
+  sway::WindowRect rect;
+  if (wayland) sway::FindWindow(compositor, kTitle, rect);
+  std::printf("%s\n", wayland ? "Wayland (sway, headless)" : "X11 (Xvfb)");
+  PresentLatency([&](int x, int y) {
+    return wayland ? sway::Pixel(compositor, rect.X + x, rect.Y + y) : screen.Pixel(window, x, y);
+  });
   const double windowLoop = DrawingLoopMs();
   const double idle = IdleCpuShare();
   CloseGraph();
