@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the game and its tests twice more, once with the address and undefined-behaviour
 # sanitizers (build-asan) and once with the thread sanitizer (build-tsan), and runs in each the
-# in-process suite and the real-window tests under Xvfb. A single sanitizer report from any of
-# our processes fails the run, even one whose exit code a test does not look at: address, leak
-# and thread reports are written to log files, undefined-behaviour reports (which go to stderr
-# whatever the options say when combined with the address sanitizer) are looked for in the
-# output ctest kept of every test, and anything found is printed and counted as a failure.
+# in-process suite and the real-window tests under Xvfb (not those on Wayland: see below). A single
+# sanitizer report from any of our processes fails the run, even one whose exit code a test does
+# not look at: address, leak and thread reports are written to log files, undefined-behaviour
+# reports (which go to stderr whatever the options say when combined with the address sanitizer)
+# are looked for in the output ctest kept of every test, and anything found is printed and
+# counted as a failure.
 #   tools/check.sh [asan|tsan]...   (default: both)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +33,10 @@ run_tree() {
     export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
     export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:exitcode=87"
     export TSAN_OPTIONS="halt_on_error=1:exitcode=66:second_deadlock_stack=1:suppressions=$supp/tsan.supp:log_path=$logs/tsan"
-    cd "$dir" && ctest --output-on-failure -j "$jobs"
+    # Not the Wayland tests: there the picture goes through Mesa's EGL and GL driver, which is
+    # not instrumented, is loaded and unloaded at run time, and leaves leak reports that no narrow
+    # suppression can name. What they run of ours beyond the X11 tests is one present route.
+    cd "$dir" && ctest --output-on-failure -j "$jobs" -LE wayland
   ) || status=$?
 
   if [ -n "$(ls -A "$logs")" ]; then
