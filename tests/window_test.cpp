@@ -481,12 +481,23 @@ TEST_F(WaylandWindowTest, KeysArriveAsTheirTableBytes) {
   // SDL 2.26 reads a key that comes after a new keymap but before any modifier state with an
   // invalid layout (and may crash), so wtype lets the keymap settle and sends a modifier state
   // first. Ctrl and Alt pressed as keys trip the same fault at times: the table's Ctrl and Alt
-  // rows are left to the X11 test. "\u00e9" is one character, 233, not its two UTF-8 bytes.
-  const std::vector<std::string> keys{"wtype", "-s",        "300", "-M",  "shift",   "-m",
-                                      "shift", "-k",        "Up",  "w",   "-k",      "Return",
-                                      "-k",    "Escape",  //
-                                      "-k",    "BackSpace", "-k",  "Tab", "-k",      "KP_Enter",
-                                      "-k",    "Home",      "-k",  "F10", "H\u00e9z"};
+  // rows are left to the X11 test. "\u00e9" is one character, 233, not its two UTF-8 bytes; wtype
+  // reads it as UTF-8 only in a UTF-8 locale.
+  const std::vector<std::string> keys{"env",       "LC_ALL=C.UTF-8",
+                                      "wtype",     "-s",
+                                      "300",       "-M",
+                                      "shift",     "-m",
+                                      "shift",  //
+                                      "-k",        "Up",
+                                      "w",         "-k",
+                                      "Return",    "-k",
+                                      "Escape",    "-k",
+                                      "BackSpace", "-k",
+                                      "Tab",  //
+                                      "-k",        "KP_Enter",
+                                      "-k",        "Home",
+                                      "-k",        "F10",
+                                      "H\u00e9z"};
   ASSERT_EQ(compositor_.Run(keys).ExitCode, 0);
 
   const std::vector<int> expected{0, 72, 119, 13, 27, 8, 9, 13, 0, 71, 0, 68, 72, 233, 122};
