@@ -39,12 +39,13 @@ xs_start_sway() {
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 }
 
-# The game's window on the output as "X Y WIDTH HEIGHT", or nothing.
+# The game's window on the output as "X Y WIDTH HEIGHT" once it has the keyboard (keys typed
+# before go nowhere), or nothing.
 ws_window_geometry() {
   swaymsg -t get_tree -r 2>/dev/null | python3 -c '
 import json, sys
 def walk(node):
-    if node.get("name") == "Graph window application" and node.get("pid"):
+    if node.get("name") == "Graph window application" and node.get("focused"):
         r, w = node["rect"], node["window_rect"]
         print(r["x"] + w["x"], r["y"] + w["y"], w["width"], w["height"])
         sys.exit()
