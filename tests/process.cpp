@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string_view>
+
 namespace harness {
 namespace {
 
@@ -17,11 +19,26 @@ std::vector<char*> ArgvOf(const std::vector<std::string>& argv) {
   return raw;
 }
 
+// The environment of every helper, with a UTF-8 locale: in the POSIX locale, which a minimal
+// machine runs in with LANG unset, xdotool and wtype cannot type a character outside ASCII.
+// C.UTF-8 is on every Debian system.
+std::vector<std::string> HelperEnvironment() {
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view text(*entry);
+    if (!text.starts_with("LC_ALL=")) env.emplace_back(text);
+  }
+  env.emplace_back("LC_ALL=C.UTF-8");
+  return env;
+}
+
 }  // namespace
 
 pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool diesWithUs, int errFd,
             int asUser) {
   std::vector<char*> raw = ArgvOf(argv);
+  const std::vector<std::string> environment = HelperEnvironment();
+  std::vector<char*> env = ArgvOf(environment);
   const pid_t pid = fork();
   if (pid != 0) return pid;
   // Only async-signal-safe calls from here to exec.
@@ -33,7 +50,7 @@ pid_t Spawn(const std::vector<std::string>& argv, int outFd, bool diesWithUs, in
   const int null = open("/dev/null", O_WRONLY);
   dup2(outFd >= 0 ? outFd : null, STDOUT_FILENO);
   dup2(errFd >= 0 ? errFd : null, STDERR_FILENO);
-  execvp(raw[0], raw.data());
+  execvpe(raw[0], raw.data(), env.data());
   _exit(127);
 }
 
