@@ -203,6 +203,7 @@ std::int16_t StartWindow(const TModeInfo& info) {
   }
   // Keys may flow before Open returns; a window closed that early must stay closed for readers.
   KeySourceOpened();
+  CloseWindowAtExit();
   if (!Platform().Open(request)) {
     FreePalette();
     KeySourceClosed(false);

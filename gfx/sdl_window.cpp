@@ -877,11 +877,14 @@ class SdlWindowPlatform final : public WindowPlatform {
     if (!w.PresentPending.exchange(true)) Nudge();
   }
 
+  // From the window thread itself (a client's handler calling exit or CloseGraph) there is no
+  // waiting for the thread: it ends once the handler returns, or never runs again in an exit.
   void Close() override {
     WindowContext& w = Context();
     if (!w.Thread.joinable()) return;
     w.CloseRequested.store(true);
     Nudge();
+    if (w.Thread.get_id() == std::this_thread::get_id()) return;
     w.Thread.join();
     std::lock_guard<std::mutex> hold(w.Mutex);
     w.State = Phase::kClosed;

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -61,10 +62,19 @@ struct SurfaceState {
   std::atomic<bool> ClosingOnPurpose{false};
 };
 
-constinit SurfaceState surface;
+// Never destroyed, yet constant-initialised: a window thread that is still copying from the
+// backing image while the process ends must find it there, not unmapped under it.
+template <typename T>
+union Immortal {
+  constexpr Immortal() : Value() {}
+  ~Immortal() {}
+  T Value;
+};
+
+constinit Immortal<SurfaceState> surface;
 
 SurfaceState& Surface() {
-  return surface;
+  return surface.Value;
 }
 
 }  // namespace
@@ -113,6 +123,11 @@ void CloseWindowOnPurpose() {
   s.ClosingOnPurpose.store(true);
   Platform().Close();
   s.ClosingOnPurpose.store(false);
+}
+
+void CloseWindowAtExit() {
+  static const bool registered = std::atexit([] { CloseWindowOnPurpose(); }) == 0;
+  (void)registered;
 }
 
 void OnWindowCreated(int clientWidth, int clientHeight) {

@@ -289,6 +289,28 @@ TEST_F(WindowTest, WindowDestroyedByAnotherClientEndsLikeAClosedOne) {
   Open();
 }
 
+// A program may end with its window open, without CloseGraph: just after InitGraph, while the
+// window thread presents whole frames, or while it waits; by returning from main or by exit.
+// Every run must end with its own exit code, never with a signal.
+TEST(WindowExitTest, ProgramsEndingWithTheWindowOpenExitCleanly) {
+  if (!xvfb::OnPath("Xvfb")) GTEST_SKIP() << "Xvfb is not installed: real-window tests skipped";
+  xvfb::Server server;
+  ASSERT_TRUE(server.Start()) << "Xvfb did not start";
+  std::vector<std::string> failed;
+  for (int round = 0; round < 8; ++round) {
+    for (const char* how : {"return", "exit"}) {
+      for (const char* state : {"opening", "drawing", "idle"}) {
+        const int code = xvfb::Run({EXIT_PROBE, how, state}).ExitCode;
+        if (code != 0)
+          failed.push_back(std::string(how) + " " + state + ": " + std::to_string(code));
+      }
+    }
+  }
+  EXPECT_TRUE(failed.empty()) << failed.size()
+                              << " of 48 runs failed (-1: killed by a signal), first "
+                              << failed.front();
+}
+
 // The lost connection is for good within a process, so these run in a fresh child process each
 // (the death-test machinery re-runs this binary), which must end normally, not be ended by Xlib.
 
