@@ -419,18 +419,37 @@ Key KeyOf(const SDL_Keysym& keysym) {
   }
 }
 
-// Keys whose characters never come as text input: SDL drops control characters from it.
-std::uint8_t ControlCharacter(SDL_Keycode key) {
-  switch (key) {
+// The character of a key whose character SDL's text input drops: a control character. With Ctrl
+// held, as on the classic platform, letters give 1 to 26, [ \ ] give 27 to 29, Enter a line feed
+// and Backspace a delete; with Alt held as well (AltGr on some keyboards) Ctrl counts for nothing.
+// Alt alone changes no character: Alt+letter is the letter, as Shift+Tab is the Tab character.
+// 0 for every other key: its character, if any, comes as text input.
+std::uint8_t ControlCharacter(const SDL_Keysym& keysym) {
+  const bool ctrl = (keysym.mod & KMOD_CTRL) != 0 && (keysym.mod & (KMOD_ALT | KMOD_MODE)) == 0;
+  switch (keysym.sym) {
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
-      return 13;
+      return ctrl ? 10 : 13;
     case SDLK_ESCAPE:
       return 27;
     case SDLK_BACKSPACE:
-      return 8;
+      return ctrl ? 127 : 8;
     case SDLK_TAB:
       return 9;
+    default:
+      break;
+  }
+  if (!ctrl) return 0;
+  if (keysym.sym >= SDLK_a && keysym.sym <= SDLK_z) {
+    return static_cast<std::uint8_t>(keysym.sym - SDLK_a + 1);
+  }
+  switch (keysym.sym) {
+    case SDLK_LEFTBRACKET:
+      return 27;
+    case SDLK_BACKSLASH:
+      return 28;
+    case SDLK_RIGHTBRACKET:
+      return 29;
     default:
       return 0;
   }
@@ -439,7 +458,7 @@ std::uint8_t ControlCharacter(SDL_Keycode key) {
 // Every press and every auto-repeat: a control character, or the key for the keyboard's table.
 // Printable characters come only from text input, or a letter would be queued twice.
 void OnKeyDown(const SDL_Keysym& keysym) {
-  if (const std::uint8_t control = ControlCharacter(keysym.sym); control != 0) {
+  if (const std::uint8_t control = ControlCharacter(keysym); control != 0) {
     SendKey(KeyEvent::kChar, Key::kOther, control);
   } else {
     SendKey(KeyEvent::kKeyDown, KeyOf(keysym));

@@ -253,6 +253,63 @@ TEST_F(WindowTest, KeysArriveAsTheirTableBytes) {
   EXPECT_FALSE(KeyPressed());
 }
 
+// Typed through the server's input device, as a keyboard types, into the focused window: control
+// characters, keys with no character and the keypad with NumLock off.
+TEST_F(WindowTest, ControlCharactersAndEditingKeysArriveAsOnTheClassicPlatform) {
+  Open();
+  ASSERT_TRUE(Xdotool({"windowfocus", "--sync", std::to_string(window_)}));
+  ASSERT_TRUE(Xdotool({"key",
+                       "ctrl+a",
+                       "ctrl+c",
+                       "ctrl+shift+z",
+                       "ctrl+bracketleft",
+                       "ctrl+Return",
+                       "ctrl+BackSpace",
+                       "alt+x",
+                       "alt+shift+x",
+                       "shift+Tab",
+                       "Insert",
+                       "Delete",
+                       "Prior",
+                       "Next",
+                       "End",
+                       "KP_Home",
+                       "KP_Up",
+                       "KP_Next",
+                       "KP_Insert",
+                       "KP_Delete",
+                       "z"}));
+
+  const std::vector<int> expected{1, 3,  26, 27, 10, 127, 120, 88, 9, 0,  82, 0,  83, 0,  73,
+                                  0, 81, 0,  79, 0,  71,  0,   72, 0, 81, 0,  82, 0,  83, 122};
+  std::vector<int> got;
+  for (std::size_t i = 0; i < expected.size(); ++i) got.push_back(NextKey());
+  EXPECT_EQ(got, expected);
+  Pause(50);
+  EXPECT_FALSE(KeyPressed());
+}
+
+// The server repeats a held key (after its delay, 660 ms by default, then 25 a second): each
+// repeat is one more key, a character or both bytes of an extended key.
+TEST_F(WindowTest, HeldKeysRepeatOneKeyPerRepeat) {
+  Open();
+  const std::string id = std::to_string(window_);
+  ASSERT_TRUE(Xdotool({"windowfocus", "--sync", id}));
+  for (const std::string key : {"x", "Up"}) {
+    ASSERT_TRUE(Xdotool({"keydown", key}));
+    Pause(1000);
+    ASSERT_TRUE(Xdotool({"keyup", key}));
+    std::vector<int> got;
+    for (int byte = NextKey(); byte >= 0; byte = NextKey()) got.push_back(byte);
+    const std::vector<int> one = key == "x" ? std::vector<int>{120} : std::vector<int>{0, 72};
+    ASSERT_GE(got.size(), 2 * one.size()) << key << " was not repeated";
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      ASSERT_EQ(got[i], one[i % one.size()]) << key << ", byte " << i;
+    }
+    EXPECT_EQ(got.size() % one.size(), 0u) << key;
+  }
+}
+
 TEST_F(WindowTest, ClosingTheWindowEndsAWaitingReadKeyAndLeavesDrawingHarmless) {
   WithWindowManager();
   Open();
