@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -124,3 +125,53 @@ std::uint16_t TextWidth(std::string_view text);
 std::uint16_t TextHeight(std::string_view text);
 void GetTextPosition(std::string_view text, std::int16_t& xOffset, std::int16_t& yOffset);
 std::int16_t InstallUserFont(std::string_view name);
+
+// The window's slots and settings. Handlers run on the window thread, so they must not wait for
+// the program's thread; a handler's result is not used. The slots are empty unless a client sets
+// them; the settings are read when InitGraph creates the window.
+
+// Mouse button messages: left, right and middle, pressed, released or double-clicked, with the
+// pointer's position in the window's client area (not relative to the viewport).
+enum class MouseButton : std::uint8_t { kLeft, kRight, kMiddle };
+enum class MouseAction : std::uint8_t { kDown, kUp, kDoubleClick };
+struct MouseMessage {
+  MouseAction Action;
+  MouseButton Button;
+  std::int16_t X;
+  std::int16_t Y;
+};
+using MouseMessageProc = std::int32_t (*)(const MouseMessage& message);
+inline constinit std::atomic<MouseMessageProc> MouseMessageHandler{nullptr};
+
+// A command (from a menu, an accelerator or a child control: its id and notification code) and a
+// notification from a child control. The window has no menu, accelerators or child controls, so
+// on this platform nothing ever reaches these two slots.
+struct CommandMessage {
+  std::int32_t Id;
+  std::int32_t Code;
+};
+struct NotifyMessage {
+  std::int32_t From;
+  std::int32_t Code;
+};
+using CommandMessageProc = std::int32_t (*)(const CommandMessage& message);
+using NotifyMessageProc = std::int32_t (*)(const NotifyMessage& message);
+inline constinit std::atomic<CommandMessageProc> CommandMessageHandler{nullptr};
+inline constinit std::atomic<NotifyMessageProc> NotifyMessageHandler{nullptr};
+
+// Called once per window, on the window thread, when the window exists and its backing image is
+// black, before the first paint releases InitGraph; drawing from it has no effect yet.
+inline constinit std::atomic<void (*)()> OnGraphWindowCreation{nullptr};
+
+// The window's caption; the text must live until InitGraph has returned.
+inline constinit const char* WindowTitle = "Graph window application";
+
+// GraphWindowStyle bits. A window with either redraw bit is resizable (and maximizable) by the
+// player and is redrawn whole from the backing image after every change of size; with neither it
+// keeps its size, since here a window that changes size always loses what it showed. With
+// DoubleClicks, a second press of a button soon after the first reaches the mouse slot as
+// kDoubleClick; without it, as one more kDown.
+inline constexpr std::uint32_t RedrawOnVResize = 0x0001;
+inline constexpr std::uint32_t RedrawOnHResize = 0x0002;
+inline constexpr std::uint32_t DoubleClicks = 0x0008;
+inline constinit std::uint32_t GraphWindowStyle = RedrawOnHResize | RedrawOnVResize;

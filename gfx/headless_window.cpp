@@ -16,6 +16,7 @@ class HeadlessPlatform final : public WindowPlatform {
   bool Open(const WindowRequest& request) override {
     open_ = true;
     OnWindowCreated(request.Width, request.Height);
+    RunWindowCreationHook();
     OnWindowPainted();
     return true;
   }

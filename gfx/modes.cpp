@@ -15,7 +15,6 @@
 namespace gfx {
 namespace {
 
-constexpr const char* kWindowTitle = "Graph window application";
 constexpr std::int16_t kDetectedSlot16 = 13;
 constexpr std::int16_t kDetectedSlot256 = 15;
 
@@ -196,7 +195,9 @@ std::int16_t StartWindow(const TModeInfo& info) {
   request.Width = info.MaxX + 1;
   request.Height = info.MaxY + 1;
   request.Maximized = IsMaximizedMode(info.ModeNumber);
-  request.Title = kWindowTitle;
+  request.Title = WindowTitle;
+  request.Resizable = (GraphWindowStyle & (RedrawOnHResize | RedrawOnVResize)) != 0;
+  request.DoubleClicks = (GraphWindowStyle & DoubleClicks) != 0;
   {
     std::lock_guard<DrawingLock> hold(GraphDrawing());
     Backing().GraphRunning = false;

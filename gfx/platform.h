@@ -22,6 +22,8 @@ struct WindowRequest {
   int Height = 0;
   bool Maximized = false;
   const char* Title = "";
+  bool Resizable = true;      // the player may resize and maximize it
+  bool DoubleClicks = false;  // a quick second press is a double click, not another press
 };
 
 class WindowPlatform {
@@ -51,6 +53,8 @@ void UseWindowPlatform();
 // For a maximized mode whose real client area differs from the estimate, the mode takes the real
 // size (the program's thread is waiting in Open meanwhile). Takes the drawing lock.
 void OnWindowCreated(int clientWidth, int clientHeight);
+// After OnWindowCreated, before the first paint: the client's OnGraphWindowCreation, if set.
+void RunWindowCreationHook();
 // The window has painted: GraphRunning becomes true.
 void OnWindowPainted();
 // The window is gone (closed by the user, destroyed from outside, display lost, or CloseGraph):

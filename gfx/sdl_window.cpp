@@ -79,6 +79,7 @@ struct WindowContext {
   int XConnection = -1;
   bool Ending = false;
   bool RepaintAll = false;
+  bool DoubleClicks = false;
   bool Told = false;        // OnWindowDestroyed has been called for this window
   bool SdlStaysUp = false;  // for good, once SDL holds a window destroyed from outside
 };
@@ -478,6 +479,43 @@ void OnTextInput(const char* text) {
   }
 }
 
+// The buttons the classic window reports; others (side buttons) are not passed on.
+bool ButtonOf(Uint8 sdlButton, MouseButton& button) {
+  switch (sdlButton) {
+    case SDL_BUTTON_LEFT:
+      button = MouseButton::kLeft;
+      return true;
+    case SDL_BUTTON_RIGHT:
+      button = MouseButton::kRight;
+      return true;
+    case SDL_BUTTON_MIDDLE:
+      button = MouseButton::kMiddle;
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::int16_t Coordinate(Sint32 value) {
+  return static_cast<std::int16_t>(std::clamp<Sint32>(value, -32768, 32767));
+}
+
+// SDL counts the presses of a quick series: with double clicks on, every second one is a double
+// click (a third press starts a new pair, as on the classic platform).
+void OnMouseButton(const SDL_MouseButtonEvent& event) {
+  WindowContext& w = Context();
+  MouseButton button;
+  if (event.windowID != w.WindowId || !ButtonOf(event.button, button)) return;
+  MouseAction action = MouseAction::kUp;
+  if (event.state == SDL_PRESSED) {
+    action =
+        w.DoubleClicks && event.clicks % 2 == 0 ? MouseAction::kDoubleClick : MouseAction::kDown;
+  }
+  if (MouseMessageProc handler = MouseMessageHandler.load()) {
+    handler(MouseMessage{action, button, Coordinate(event.x), Coordinate(event.y)});
+  }
+}
+
 // A 0x00RRGGBB image of the window's size, kept from one present to the next.
 SDL_Surface* StagingOfSize(int width, int height) {
   WindowContext& w = Context();
@@ -590,6 +628,10 @@ void OnEvent(const SDL_Event& event) {
     case SDL_TEXTINPUT:
       OnTextInput(event.text.text);
       break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      OnMouseButton(event.button);
+      break;
     case SDL_SYSWMEVENT:
       if (DestroyNotifyFor(*event.syswm.msg, w.XWindow.load())) w.Ending = true;
       break;
@@ -684,12 +726,13 @@ void DropPresentTarget() {
 
 bool CreateWindow(const WindowRequest& request, const std::string& title) {
   WindowContext& w = Context();
-  const Uint32 flags =
-      SDL_WINDOW_SHOWN | SDL_WINDOW_RESIZABLE | (request.Maximized ? SDL_WINDOW_MAXIMIZED : 0);
+  const Uint32 flags = SDL_WINDOW_SHOWN | (request.Resizable ? SDL_WINDOW_RESIZABLE : 0) |
+                       (request.Maximized ? SDL_WINDOW_MAXIMIZED : 0);
   w.Window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                               request.Width, request.Height, flags);
   if (w.Window == nullptr) return false;
   w.WindowId = SDL_GetWindowID(w.Window);
+  w.DoubleClicks = request.DoubleClicks;
   w.XWindow.store(XWindowOf(w.Window));
   w.XConnection = XConnectionOf(w.Window);
   w.UseWakeFd = w.XConnection >= 0 && w.WakeFd >= 0;
@@ -711,6 +754,7 @@ void ShowFirstFrame() {
   int width = 0, height = 0;
   SDL_GetWindowSize(w.Window, &width, &height);
   OnWindowCreated(width, height);
+  RunWindowCreationHook();
   Present(true);
   OnWindowPainted();
   SetPhase(Phase::kOpen);

@@ -149,6 +149,11 @@ void OnWindowCreated(int clientWidth, int clientHeight) {
   ResetTextCaches();
 }
 
+// Outside the drawing lock: the hook may call drawing operations (which do nothing yet).
+void RunWindowCreationHook() {
+  if (void (*hook)() = OnGraphWindowCreation.load()) hook();
+}
+
 void OnWindowPainted() {
   std::lock_guard<DrawingLock> hold(GraphDrawing());
   Backing().GraphRunning = true;

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "gfx/context.h"
@@ -84,6 +86,44 @@ class BlockedReader {
   std::thread thread_;
 };
 
+// What reaches the mouse slot, as "left down 30,40".
+std::mutex gMouseMutex;
+std::vector<std::string> gMouse;
+
+std::int32_t RecordMouse(const MouseMessage& message) {
+  static constexpr const char* kButtons[] = {"left", "right", "middle"};
+  static constexpr const char* kActions[] = {"down", "up", "double"};
+  std::lock_guard<std::mutex> hold(gMouseMutex);
+  gMouse.push_back(std::string(kButtons[static_cast<int>(message.Button)]) + " " +
+                   kActions[static_cast<int>(message.Action)] + " " + std::to_string(message.X) +
+                   "," + std::to_string(message.Y));
+  return 0;
+}
+
+// The mouse messages so far once there are `count`, or after two seconds; then none are kept.
+std::vector<std::string> TakeMouse(std::size_t count) {
+  for (int i = 0; i < 400; ++i) {
+    {
+      std::lock_guard<std::mutex> hold(gMouseMutex);
+      if (gMouse.size() >= count) break;
+    }
+    Pause(5);
+  }
+  std::lock_guard<std::mutex> hold(gMouseMutex);
+  return std::exchange(gMouse, {});
+}
+
+// Each call of the creation hook: whether it ran on the program's thread, and the size of the
+// backing image it found.
+std::mutex gCreationMutex;
+std::vector<std::pair<bool, int>> gCreations;
+std::thread::id gProgramThread;
+
+void RecordCreation() {
+  std::lock_guard<std::mutex> hold(gCreationMutex);
+  gCreations.emplace_back(std::this_thread::get_id() == gProgramThread, gfx::inspect::Width());
+}
+
 class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -95,6 +135,10 @@ class WindowTest : public ::testing::Test {
   void TearDown() override {
     if (gfx::Mode().IsGraphMode) CloseGraph();
     GraphResult();
+    MouseMessageHandler = nullptr;
+    OnGraphWindowCreation = nullptr;
+    WindowTitle = kTitle;
+    GraphWindowStyle = RedrawOnHResize | RedrawOnVResize;
   }
 
   void WithWindowManager() {
@@ -105,8 +149,8 @@ class WindowTest : public ::testing::Test {
   void Open(std::int16_t driver = Detect, std::int16_t mode = 0) {
     InitGraph(driver, mode, "");
     ASSERT_EQ(GraphResult(), grOk);
-    window_ = xvfb::FindWindow(kTitle);
-    ASSERT_NE(window_, 0u) << "no window titled \"" << kTitle << "\" on " << server_.Display();
+    window_ = xvfb::FindWindow(WindowTitle);
+    ASSERT_NE(window_, 0u) << "no window titled \"" << WindowTitle << "\" on " << server_.Display();
   }
 
   // What the screen shows at a client pixel once it shows `want`, or after a second of waiting.
@@ -308,6 +352,48 @@ TEST_F(WindowTest, HeldKeysRepeatOneKeyPerRepeat) {
     }
     EXPECT_EQ(got.size() % one.size(), 0u) << key;
   }
+}
+
+TEST_F(WindowTest, MouseButtonsReachTheMouseSlotWithThePointersPosition) {
+  MouseMessageHandler = RecordMouse;
+  Open();
+  const std::string id = std::to_string(window_);
+  ASSERT_TRUE(Xdotool({"mousemove", "--window", id,  "30",  "40", "click", "1", "click", "3",
+                       "mousemove", "--window", id,  "500", "7",  "click", "2", "click", "--delay",
+                       "50",        "--repeat", "2", "1"}));
+  // Double clicks are off by default: the second press is a press.
+  EXPECT_EQ(TakeMouse(10),
+            (std::vector<std::string>{"left down 30,40", "left up 30,40", "right down 30,40",
+                                      "right up 30,40", "middle down 500,7", "middle up 500,7",
+                                      "left down 500,7", "left up 500,7", "left down 500,7",
+                                      "left up 500,7"}));
+  CloseGraph();
+
+  GraphWindowStyle |= DoubleClicks;
+  Open();
+  ASSERT_TRUE(Xdotool({"mousemove", "--window", std::to_string(window_), "8", "9", "click",
+                       "--delay", "50", "--repeat", "3", "1"}));
+  EXPECT_EQ(TakeMouse(6),
+            (std::vector<std::string>{"left down 8,9", "left up 8,9", "left double 8,9",
+                                      "left up 8,9", "left down 8,9", "left up 8,9"}));
+}
+
+TEST_F(WindowTest, TitleStyleAndCreationHookAreTakenWhenTheWindowIsCreated) {
+  gProgramThread = std::this_thread::get_id();
+  OnGraphWindowCreation = RecordCreation;
+  WindowTitle = "A window of fixed size";
+  GraphWindowStyle = 0;
+  Open(10, 257);  // 640 x 480
+  EXPECT_TRUE(screen_.FixedSize(window_));
+  CloseGraph();
+
+  WindowTitle = kTitle;
+  GraphWindowStyle = RedrawOnHResize | RedrawOnVResize;
+  Open(10, 257);
+  EXPECT_FALSE(screen_.FixedSize(window_));
+  // Once per window, on the window thread, with the backing image already made.
+  std::lock_guard<std::mutex> hold(gCreationMutex);
+  EXPECT_EQ(gCreations, (std::vector<std::pair<bool, int>>{{false, 640}, {false, 640}}));
 }
 
 TEST_F(WindowTest, ClosingTheWindowEndsAWaitingReadKeyAndLeavesDrawingHarmless) {

@@ -154,6 +154,16 @@ void Screen::DestroyWindow(unsigned long window) {
   XSync(Dpy(display_), False);
 }
 
+bool Screen::FixedSize(unsigned long window) {
+  XSizeHints hints{};
+  long supplied = 0;
+  if (!Connected() || XGetWMNormalHints(Dpy(display_), window, &hints, &supplied) == 0) {
+    return false;
+  }
+  return (hints.flags & PMinSize) != 0 && (hints.flags & PMaxSize) != 0 &&
+         hints.min_width == hints.max_width && hints.min_height == hints.max_height;
+}
+
 bool Screen::AddKeysym(const std::string& name) {
   const KeySym keysym = XStringToKeysym(name.c_str());
   if (!Connected() || keysym == NoSymbol) return false;

@@ -55,6 +55,8 @@ class Screen {
   bool WindowManagerRunning();
   // Another client destroys the window, as a misbehaving tool might.
   void DestroyWindow(unsigned long window);
+  // True when the window asks to keep its size: its minimum and maximum size hints are equal.
+  bool FixedSize(unsigned long window);
   // Gives the keysym (by name, e.g. "eacute") an unused key of its own, so that typing it needs
   // no temporary remapping, which a client may look up after it has been undone.
   bool AddKeysym(const std::string& name);
