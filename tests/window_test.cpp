@@ -302,27 +302,10 @@ TEST_F(WindowTest, KeysArriveAsTheirTableBytes) {
 TEST_F(WindowTest, ControlCharactersAndEditingKeysArriveAsOnTheClassicPlatform) {
   Open();
   ASSERT_TRUE(Xdotool({"windowfocus", "--sync", std::to_string(window_)}));
-  ASSERT_TRUE(Xdotool({"key",
-                       "ctrl+a",
-                       "ctrl+c",
-                       "ctrl+shift+z",
-                       "ctrl+bracketleft",
-                       "ctrl+Return",
-                       "ctrl+BackSpace",
-                       "alt+x",
-                       "alt+shift+x",
-                       "shift+Tab",
-                       "Insert",
-                       "Delete",
-                       "Prior",
-                       "Next",
-                       "End",
-                       "KP_Home",
-                       "KP_Up",
-                       "KP_Next",
-                       "KP_Insert",
-                       "KP_Delete",
-                       "z"}));
+  ASSERT_TRUE(Xdotool({"key", "ctrl+a", "ctrl+c", "ctrl+shift+z", "ctrl+bracketleft"}));
+  ASSERT_TRUE(Xdotool({"key", "ctrl+Return", "ctrl+BackSpace", "alt+x", "alt+shift+x"}));
+  ASSERT_TRUE(Xdotool({"key", "shift+Tab", "Insert", "Delete", "Prior", "Next", "End"}));
+  ASSERT_TRUE(Xdotool({"key", "KP_Home", "KP_Up", "KP_Next", "KP_Insert", "KP_Delete", "z"}));
 
   const std::vector<int> expected{1, 3,  26, 27, 10, 127, 120, 88, 9, 0,  82, 0,  83, 0,  73,
                                   0, 81, 0,  79, 0,  71,  0,   72, 0, 81, 0,  82, 0,  83, 122};
@@ -358,9 +341,9 @@ TEST_F(WindowTest, MouseButtonsReachTheMouseSlotWithThePointersPosition) {
   MouseMessageHandler = RecordMouse;
   Open();
   const std::string id = std::to_string(window_);
-  ASSERT_TRUE(Xdotool({"mousemove", "--window", id,  "30",  "40", "click", "1", "click", "3",
-                       "mousemove", "--window", id,  "500", "7",  "click", "2", "click", "--delay",
-                       "50",        "--repeat", "2", "1"}));
+  ASSERT_TRUE(Xdotool({"mousemove", "--window", id, "30", "40", "click", "1", "click", "3"}));
+  ASSERT_TRUE(Xdotool({"mousemove", "--window", id, "500", "7", "click", "2"}));
+  ASSERT_TRUE(Xdotool({"click", "--delay", "50", "--repeat", "2", "1"}));
   // Double clicks are off by default: the second press is a press.
   EXPECT_EQ(TakeMouse(10),
             (std::vector<std::string>{"left down 30,40", "left up 30,40", "right down 30,40",
