@@ -34,8 +34,8 @@ from collections import Counter, deque
 SKIP = 77
 NAME = b"Tester"
 PROMPT = b"Enter your name : "
-TOTAL_BUDGET = 100.0  # seconds for the whole test, well inside the CTest timeout
-PLAY_BUDGET = 20.0  # seconds of steering, over as many games as it takes to eat once
+TOTAL_BUDGET = 140.0  # seconds for the whole test, well inside the CTest timeout
+PLAY_BUDGET = 40.0  # seconds of steering, over as many games as it takes to eat once
 
 STEP = 15  # pixels between neighbouring cells
 REACH = 9  # cells run from -REACH to REACH on both axes; the wall is at +-(REACH + 1)
