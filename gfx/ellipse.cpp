@@ -1,9 +1,12 @@
+#include <array>
 #include <cmath>
 #include <numbers>
 #include <utility>
+#include <vector>
 
 #include "gfx/context.h"
 #include "gfx/hooks.h"
+#include "gfx/writers.h"
 
 namespace gfx {
 namespace {
@@ -13,22 +16,136 @@ int RoundEven(double v) {
   return static_cast<int>(std::nearbyint(v));
 }
 
+std::int16_t To16(int v) {
+  return static_cast<std::int16_t>(v);
+}
+
 void NoRun(std::int16_t, std::int16_t, std::int16_t) {}
 
 bool InArc(float angle, int start, int end) {
   return angle >= start && angle <= end;
 }
 
+// One point of the first quadrant's outline at angle J, and whether the rows it reaches are
+// filled (the outline moved to another row at the next step).
+struct OutlineStep {
+  int Xt = 0;
+  int Yt = 0;
+  float J = 0.0f;
+  bool FillRows = false;
+};
+
+// The outline is stepped in equal angles over the first quadrant; angles are single precision
+// and every rounding goes half to even, so the points are the same on every machine.
+std::vector<OutlineStep> TraceOutline(int rx, int ry) {
+  const int steps = RoundEven(
+      std::sqrt(3.0) * std::sqrt(static_cast<double>(rx) * rx + static_cast<double>(ry) * ry));
+  const float delta = 90.0f / static_cast<float>(steps);
+  constexpr double kPi = std::numbers::pi;
+  std::vector<OutlineStep> outline;
+  float j = 0.0f;
+  int xn = rx;
+  int yn = 0;
+  do {
+    const int xt = xn;
+    const int yt = yn;
+    const float a = static_cast<float>((static_cast<double>(j) + delta) * kPi / 180.0);
+    xn = RoundEven(rx * std::cos(static_cast<double>(a)));
+    yn = RoundEven(ry * std::sin(static_cast<double>(a) + kPi));
+    outline.push_back(OutlineStep{xt, yt, j, yn != yt});
+    j += delta;
+  } while (j <= 91.0f);
+  return outline;
+}
+
+// A game draws discs of one or two sizes thousands of times: their outlines are traced once.
+const std::vector<OutlineStep>& Outline(int rx, int ry) {
+  struct Entry {
+    int Rx = -1;
+    int Ry = -1;
+    std::vector<OutlineStep> Steps;
+  };
+  thread_local std::array<Entry, 8> cache;
+  thread_local std::size_t next = 0;
+  for (const Entry& entry : cache) {
+    if (entry.Rx == rx && entry.Ry == ry) return entry.Steps;
+  }
+  Entry& entry = cache[next];
+  next = (next + 1) % cache.size();
+  entry = Entry{rx, ry, TraceOutline(rx, ry)};
+  return entry.Steps;
+}
+
+// The slots the one-pass ellipse stands in for hold the layer's own window versions: it writes
+// exactly what their calls would, under one hold of the drawing lock instead of one per pixel.
+bool WindowSlots(PatternLineProc run) {
+  const Hooks& ops = Ops();
+  return ops.PutPixel == WindowPutPixel && ops.DirectPutPixel == WindowDirectPutPixel &&
+         ops.HLine == WindowHLine && (run == GenericPatternLine || run == NoRun);
+}
+
+// The generic routine's writes without the slots: outline points as WindowPutPixel, fill runs
+// as GenericPatternLine over WindowHLine and WindowDirectPutPixel (copy mode, cut to the
+// viewport).
+void OnePassEllipse(int x, int y, const std::vector<OutlineStep>& outline, int start, int end,
+                    bool fill) {
+  const DrawState& d = Draw();
+  const ViewPort view = d.View;
+  const std::uint32_t outlineColor = ScreenColor(d.CurrentColor);
+  const std::uint32_t ink = ScreenColor(d.Fill.Color);
+  const std::uint32_t background = ScreenColor(d.CurrentBkColor);
+  const std::uint8_t* pattern = FillPatternRows(d.Fill.Pattern);
+  DrawingHold hold;
+  if (!hold.Drawable()) return;
+  BackingImage& image = hold.Image();
+  const Rect pointArea = WriteArea(image, view.Clip);
+  const Rect runArea = WriteArea(image, true);
+  Rect changed;
+  auto point = [&](int px, int py) {
+    const Rect written =
+        WritePixel(image, pointArea, To16(px) + view.StartX, To16(py) + view.StartY, outlineColor);
+    changed = Union(changed, written);
+  };
+  auto run = [&](int x1, int x2, int row) {
+    const int a = To16(x1) + view.StartX;
+    const int b = To16(x2) + view.StartX;
+    const int r = To16(row) + view.StartY;
+    if (a > b) return;
+    changed =
+        Union(changed, WritePatternRow(image, runArea, a, b, r, pattern[r & 7], ink, background));
+  };
+  for (const OutlineStep& step : outline) {
+    const int xp = x + step.Xt;
+    const int xm = x - step.Xt;
+    const int yp = y + step.Yt;
+    const int ym = y - step.Yt;
+    int rightUpper = 32767, leftUpper = -32768, leftLower = -32768, rightLower = 32767;
+    auto plot = [&](int px, int py, float angle, int& remembered) {
+      if (!InArc(angle, start, end)) return;
+      point(px, py);
+      remembered = px;
+    };
+    plot(xp, yp, step.J, rightUpper);
+    plot(xm, yp, 180.0f - step.J, leftUpper);
+    plot(xm, ym, 180.0f + step.J, leftLower);
+    plot(xp, ym, 360.0f - step.J, rightLower);
+    if (fill && step.FillRows && xp - xm >= 1) {
+      run(leftUpper + 1, rightUpper - 1, yp);
+      run(leftLower + 1, rightLower - 1, ym);
+    }
+  }
+  hold.Changed(changed);
+}
+
 void Run(PatternLineProc run, int x1, int x2, int y) {
-  run(static_cast<std::int16_t>(x1), static_cast<std::int16_t>(x2), static_cast<std::int16_t>(y));
+  run(To16(x1), To16(x2), To16(y));
 }
 
 }  // namespace
 
-// One algorithm read top to bottom: the outline is stepped in equal angles over the first
-// quadrant and mirrored into the other three; each pair of rows it reaches is filled between
-// its outline points. Angles are single precision and every rounding goes half to even, so the
-// pixels are the same on every machine.
+// One algorithm read top to bottom: the outline is stepped over the first quadrant and mirrored
+// into the other three; each pair of rows it reaches is filled between its outline points. With
+// the window's own slots the same writes go out in one pass.
 void GenericInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius,
                             std::uint16_t yRadius, std::uint16_t startAngle, std::uint16_t endAngle,
                             PatternLineProc run) {
@@ -57,42 +174,35 @@ void GenericInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadiu
   int end = endAngle % 361;
   if (end < start) std::swap(start, end);
 
-  const int steps = RoundEven(
-      std::sqrt(3.0) * std::sqrt(static_cast<double>(rx) * rx + static_cast<double>(ry) * ry));
-  const float delta = 90.0f / static_cast<float>(steps);
-  constexpr double kPi = std::numbers::pi;
-  float j = 0.0f;
-  int xn = rx;
-  int yn = 0;
-  do {
-    const int xt = xn;
-    const int yt = yn;
-    const float a = static_cast<float>((static_cast<double>(j) + delta) * kPi / 180.0);
-    xn = RoundEven(rx * std::cos(static_cast<double>(a)));
-    yn = RoundEven(ry * std::sin(static_cast<double>(a) + kPi));
-    const int xp = x + xt;
-    const int xm = x - xt;
-    const int yp = y + yt;
-    const int ym = y - yt;
+  if (WindowSlots(run)) {
+    OnePassEllipse(x, y, Outline(rx, ry), start, end, run != NoRun);
+    return;
+  }
+  // A copy: a client's slot may draw other ellipses, which could push this one out of the cache.
+  const std::vector<OutlineStep> outline = Outline(rx, ry);
+  for (const OutlineStep& step : outline) {
+    const int xp = x + step.Xt;
+    const int xm = x - step.Xt;
+    const int yp = y + step.Yt;
+    const int ym = y - step.Yt;
     int rightUpper = 32767, leftUpper = -32768, leftLower = -32768, rightLower = 32767;
     auto plot = [&](int px, int py, float angle, int& remembered) {
       if (!InArc(angle, start, end)) return;
-      Ops().PutPixel(static_cast<std::int16_t>(px), static_cast<std::int16_t>(py), d.CurrentColor);
+      Ops().PutPixel(To16(px), To16(py), d.CurrentColor);
       remembered = px;
     };
-    plot(xp, yp, j, rightUpper);
-    plot(xm, yp, 180.0f - j, leftUpper);
-    plot(xm, ym, 180.0f + j, leftLower);
-    plot(xp, ym, 360.0f - j, rightLower);
-    if (yn != yt && xp - xm >= 1) {
-      const std::uint16_t outline = d.CurrentColor;
+    plot(xp, yp, step.J, rightUpper);
+    plot(xm, yp, 180.0f - step.J, leftUpper);
+    plot(xm, ym, 180.0f + step.J, leftLower);
+    plot(xp, ym, 360.0f - step.J, rightLower);
+    if (step.FillRows && xp - xm >= 1) {
+      const std::uint16_t outlineColor = d.CurrentColor;
       d.CurrentColor = d.Fill.Color;
       Run(run, leftUpper + 1, rightUpper - 1, yp);
       Run(run, leftLower + 1, rightLower - 1, ym);
-      d.CurrentColor = outline;
+      d.CurrentColor = outlineColor;
     }
-    j += delta;
-  } while (j <= 91.0f);
+  }
 }
 
 // A circle is an outline-only ellipse whose vertical radius corrects for the aspect ratio.

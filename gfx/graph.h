@@ -107,6 +107,16 @@ std::int16_t GetY();
 void SetRGBPalette(std::int16_t index, std::int16_t red, std::int16_t green, std::int16_t blue);
 void GetRGBPalette(std::int16_t index, std::int16_t& red, std::int16_t& green, std::int16_t& blue);
 
+// The window's two switches, both on from the start. The window shows only the backing image,
+// so with DrawToBitmap off drawing calls change nothing at all. With DrawToScreen off they draw
+// into the backing image but the window keeps showing the picture it had (until it repaints
+// itself, uncovered or resized); switched on again, the kept-back drawing shows at the program's
+// next wait.
+void SetDrawToBitmap(bool on);
+bool GetDrawToBitmap();
+void SetDrawToScreen(bool on);
+bool GetDrawToScreen();
+
 // Drawing.
 void PutPixel(std::int16_t x, std::int16_t y, std::uint16_t color);
 std::uint16_t GetPixel(std::int16_t x, std::int16_t y);

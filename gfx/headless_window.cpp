@@ -21,7 +21,7 @@ class HeadlessPlatform final : public WindowPlatform {
     return true;
   }
 
-  void Wake() override {}
+  void Wake() override { DropReadyPicture(); }
 
   void Close() override {
     if (!open_) return;

@@ -192,14 +192,18 @@ void AddExtChar(std::uint8_t c) {
 // Program thread: never blocks and never throws, whatever happened to the window.
 bool KeyPressed() {
   gfx::KeyboardContext& k = Keyboard();
-  std::lock_guard<std::mutex> lock(k.KeyboardHandling);
-  return !gfx::QueueEmpty(k);
+  std::unique_lock<std::mutex> lock(k.KeyboardHandling);
+  const bool pressed = !gfx::QueueEmpty(k);
+  lock.unlock();  // the two locks are never held together
+  if (!pressed) gfx::PresentPicture();
+  return pressed;
 }
 
 // Program thread: takes the next byte, waiting for the window thread without polling. Once the
 // window has closed, queued keys still come first; then WindowClosed, since none can follow.
 std::uint8_t ReadKey() {
   gfx::KeyboardContext& k = Keyboard();
+  gfx::PresentPicture();
   std::unique_lock<std::mutex> lock(k.KeyboardHandling);
   k.KeyArrived.wait(lock, [&k] { return !gfx::QueueEmpty(k) || gfx::Closed(k); });
   if (gfx::QueueEmpty(k)) throw WindowClosed();
@@ -211,6 +215,7 @@ std::uint8_t ReadKey() {
 // Program thread: one sleep, cut short by a lost window (WindowClosed), never by a key. The lock
 // is released for the whole wait, so the window thread keeps queueing keys meanwhile.
 void Delay(std::uint16_t milliseconds) {
+  gfx::PresentPicture();
   gfx::KeyboardContext& k = Keyboard();
   auto lost = [&k] {
     std::lock_guard<std::mutex> lock(k.KeyboardHandling);

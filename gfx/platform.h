@@ -34,7 +34,8 @@ class WindowPlatform {
   // Starts the window thread and creates the window. Blocks, without spinning, until the window
   // has painted once (true) or the thread has given up (false, after showing its message).
   virtual bool Open(const WindowRequest& request) = 0;
-  // Something was drawn; present the dirty region soon. Coalesced and cheap.
+  // Something changed: a new picture began, or the program finished one. The window thread asks
+  // PictureDueInMs when to present. Coalesced and cheap.
   virtual void Wake() = 0;
   // Destroys the window if it still exists and waits for the window thread to end.
   virtual void Close() = 0;
@@ -60,10 +61,21 @@ void OnWindowPainted();
 // The window is gone (closed by the user, destroyed from outside, display lost, or CloseGraph):
 // drawing stops having effect and readers waiting for keys are told.
 void OnWindowDestroyed();
-// Copies the dirty region (or everything, when full) of the backing image into a 0x00RRGGBB
-// destination under the drawing lock and clears the dirty region. Returns what was copied,
-// clipped to the destination; empty when nothing changed.
+// Copies to a 0x00RRGGBB destination, under the drawing lock, the pixels of the changed areas
+// that differ from what the destination holds (or everything, when full), lists in `shown` the
+// rectangles it wrote (at most capacity: the last one grows to take the rest) and clears the
+// changes. The destination must hold what was last presented to it. Returns the count; 0 when
+// nothing changed on screen.
+int PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int height, bool full,
+              Rect* shown, int capacity);
+// The same, answering the box around everything written; empty when nothing was.
 Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int height, bool full);
+// When the window thread should present: 0 now (the program waited, or a frame has passed since
+// the first change), a positive number of milliseconds from now, or -1 when nothing is waiting
+// to be shown (wait for a wake).
+int PictureDueInMs();
+// A platform that shows nothing lets a finished picture go at once, so drawing never waits.
+void DropReadyPicture();
 
 // Key, character and modifier messages from the window, in window-system-neutral form.
 enum class KeyEvent : std::uint8_t { kKeyDown, kKeyUp, kChar };

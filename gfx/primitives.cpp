@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "gfx/context.h"
 #include "gfx/hooks.h"
 #include "gfx/palette.h"
+#include "gfx/writers.h"
 
 namespace gfx {
 namespace {
@@ -26,49 +28,20 @@ constexpr std::array<std::array<std::uint8_t, 8>, 12> kFillPatterns{{
     {0x88, 0x00, 0x22, 0x00, 0x88, 0x00, 0x22, 0x00},
 }};
 
-// Write mode 4 draws the complement of the colour's screen value: the inverted colour number
-// has no palette entry, the inverted colour does.
-inline std::uint32_t Combine(std::uint32_t surface, std::uint32_t color, std::int16_t mode) {
-  switch (mode) {
-    case XORPut:
-      return surface ^ color;
-    case OrPut:
-      return surface | color;
-    case AndPut:
-      return surface & color;
-    case NotPut:
-      return ~color & 0x00FFFFFFu;
-    default:
-      return color;
-  }
+// Window slots take the drawing lock once per call; write returns the rectangle it changed.
+template <typename Write>
+void WriteUnderLock(Write write) {
+  DrawingHold hold;
+  if (!hold.Drawable()) return;
+  hold.Changed(write(hold.Image()));
 }
 
-// Fills by doubling: a few pixels one by one, then the filled part copied onto the rest, which
-// the library does with the widest stores the machine has. Clearing is a run per row, so this is
-// what its speed comes down to.
-void FillPixels(std::uint32_t* p, int count, std::uint32_t color) {
-  const int head = std::min(count, 16);
-  for (int i = 0; i < head; ++i) p[i] = color;
-  for (int done = head; done < count;) {
-    const int chunk = std::min(done, count - done);
-    std::memcpy(p + done, p, static_cast<std::size_t>(chunk) * sizeof(std::uint32_t));
-    done += chunk;
-  }
-}
-
-void WriteRun(std::uint32_t* p, int count, std::ptrdiff_t step, std::uint32_t color,
-              std::int16_t mode) {
-  if (mode == CopyPut && step == 1) {
-    FillPixels(p, count, color);
-    return;
-  }
-  for (int i = 0; i < count; ++i, p += step) *p = Combine(*p, color, mode);
-}
-
-// Absolute rectangle a writer may touch: the viewport while clipping is on, else the surface.
-Rect ViewArea(bool clip, int surfaceWidth, int surfaceHeight) {
+// The area the generic routines clip against. Outside graphics mode there is no surface to clip
+// to, so every run goes on to the pixel slot, whose default reports drawing too early.
+Rect SurfaceViewArea(bool clip) {
+  if (!Mode().IsGraphMode) return Rect{-32768, -32768, 32767, 32767};
   const ViewPort& view = Draw().View;
-  Rect area{0, 0, surfaceWidth - 1, surfaceHeight - 1};
+  Rect area{0, 0, Mode().MaxX, Mode().MaxY};
   if (clip) {
     area.x0 = std::max(area.x0, static_cast<int>(view.StartX));
     area.y0 = std::max(area.y0, static_cast<int>(view.StartY));
@@ -76,41 +49,6 @@ Rect ViewArea(bool clip, int surfaceWidth, int surfaceHeight) {
     area.y1 = std::min(area.y1, view.StartY + view.Height);
   }
   return area;
-}
-
-bool Inside(const Rect& area, int x, int y) {
-  return x >= area.x0 && x <= area.x1 && y >= area.y0 && y <= area.y1;
-}
-
-// Absolute run x0..x1 on row y (already ordered) cut to the area; false when nothing is left.
-bool ClipRun(const Rect& area, int& x0, int& x1, int y) {
-  if (y < area.y0 || y > area.y1) return false;
-  x0 = std::max(x0, area.x0);
-  x1 = std::min(x1, area.x1);
-  return x0 <= x1;
-}
-
-// Runs write on the backing image under the drawing lock while the window runs. write returns the
-// absolute rectangle it changed (empty when clipping left nothing), which is marked for the
-// presenter; the presenter is woken after the lock is released.
-template <typename Write>
-void WriteUnderLock(Write write) {
-  {
-    std::lock_guard<DrawingLock> hold(GraphDrawing());
-    BackingImage& image = Backing();
-    if (!image.GraphRunning) return;
-    const Rect changed = write(image);
-    if (changed.Empty()) return;
-    MarkDirty(changed.x0, changed.y0, changed.x1, changed.y1);
-  }
-  WakePresenter();
-}
-
-// The area the generic routines clip against. Outside graphics mode there is no surface to clip
-// to, so every run goes on to the pixel slot, whose default reports drawing too early.
-Rect SurfaceViewArea() {
-  if (!Mode().IsGraphMode) return Rect{-32768, -32768, 32767, 32767};
-  return ViewArea(Draw().View.Clip, Mode().MaxX + 1, Mode().MaxY + 1);
 }
 
 }  // namespace
@@ -124,10 +62,7 @@ void WindowDirectPutPixel(std::int16_t x, std::int16_t y) {
   const std::uint32_t color = ScreenColor(Draw().CurrentColor);
   const std::int16_t mode = Draw().WriteMode;
   WriteUnderLock([&](BackingImage& image) {
-    if (!Inside(ViewArea(false, image.Width, image.Height), x, y)) return Rect{};
-    std::uint32_t& pixel = image.Row(y)[x];
-    pixel = Combine(pixel, color, mode);
-    return Rect{x, y, x, y};
+    return WriteRow(image, WriteArea(image, false), x, x, y, color, mode);
   });
 }
 
@@ -137,9 +72,7 @@ void WindowPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
   const int ay = y + view.StartY;
   const std::uint32_t screen = ScreenColor(color);
   WriteUnderLock([&](BackingImage& image) {
-    if (!Inside(ViewArea(view.Clip, image.Width, image.Height), ax, ay)) return Rect{};
-    image.Row(ay)[ax] = screen;
-    return Rect{ax, ay, ax, ay};
+    return WritePixel(image, WriteArea(image, view.Clip), ax, ay, screen);
   });
 }
 
@@ -151,9 +84,7 @@ std::uint16_t WindowGetPixel(std::int16_t x, std::int16_t y) {
   {
     std::lock_guard<DrawingLock> hold(GraphDrawing());
     BackingImage& image = Backing();
-    if (!image.GraphRunning || !Inside(ViewArea(false, image.Width, image.Height), ax, ay)) {
-      return 0;
-    }
+    if (!image.GraphRunning || !Inside(WriteArea(image, false), ax, ay)) return 0;
     screen = image.Row(ay)[ax];
   }
   return PaletteIndexOf(screen);
@@ -162,14 +93,12 @@ std::uint16_t WindowGetPixel(std::int16_t x, std::int16_t y) {
 // The hot path of clearing and filling: one lock, one clipped fill.
 void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
   const DrawState& d = Draw();
-  int a = std::min(x1, x2) + d.View.StartX;
-  int b = std::max(x1, x2) + d.View.StartX;
+  const int a = std::min(x1, x2) + d.View.StartX;
+  const int b = std::max(x1, x2) + d.View.StartX;
   const int row = y + d.View.StartY;
   const std::uint32_t color = ScreenColor(d.CurrentColor);
   WriteUnderLock([&](BackingImage& image) {
-    if (!ClipRun(ViewArea(d.View.Clip, image.Width, image.Height), a, b, row)) return Rect{};
-    WriteRun(image.Row(row) + a, b - a + 1, 1, color, d.WriteMode);
-    return Rect{a, row, b, row};
+    return WriteRow(image, WriteArea(image, d.View.Clip), a, b, row, color, d.WriteMode);
   });
 }
 
@@ -180,13 +109,14 @@ void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
   int b = std::max(y1, y2) + d.View.StartY;
   const std::uint32_t color = ScreenColor(d.CurrentColor);
   WriteUnderLock([&](BackingImage& image) {
-    const Rect area = ViewArea(d.View.Clip, image.Width, image.Height);
+    const Rect area = WriteArea(image, d.View.Clip);
     if (column < area.x0 || column > area.x1) return Rect{};
     a = std::max(a, area.y0);
     b = std::min(b, area.y1);
     if (a > b) return Rect{};
-    WriteRun(image.Row(a) + column, b - a + 1, image.Width, color, d.WriteMode);
-    return Rect{column, a, column, b};
+    const auto [first, last] =
+        CombineRun(image.Row(a) + column, b - a + 1, image.Width, color, d.WriteMode);
+    return first > last ? Rect{} : Rect{column, a + first, column, a + last};
   });
 }
 
@@ -195,7 +125,7 @@ void GenericHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
   int a = std::min(x1, x2) + view.StartX;
   int b = std::max(x1, x2) + view.StartX;
   const int row = y + view.StartY;
-  if (!ClipRun(SurfaceViewArea(), a, b, row)) return;
+  if (!ClipRun(SurfaceViewArea(Draw().View.Clip), a, b, row)) return;
   for (int x = a; x <= b; ++x) {
     Ops().DirectPutPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(row));
   }
@@ -203,7 +133,7 @@ void GenericHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
 
 void GenericVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
   const ViewPort& view = Draw().View;
-  const Rect area = SurfaceViewArea();
+  const Rect area = SurfaceViewArea(Draw().View.Clip);
   const int column = x + view.StartX;
   const int a = std::max(std::min(y1, y2) + view.StartY, area.y0);
   const int b = std::min(std::max(y1, y2) + view.StartY, area.y1);
@@ -284,14 +214,15 @@ void GenericLine(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t
   }
 }
 
-// A run with x1 > x2 is empty: the ellipse passes such runs for rows of a sector it skips.
+// A run with x1 > x2 is empty: the ellipse passes such runs for rows of a sector it skips. Fill
+// runs stay inside the viewport whether clipping is on or off.
 void GenericPatternLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
   DrawState& d = Draw();
   const ViewPort view = d.View;
   int a = x1 + view.StartX;
   int b = x2 + view.StartX;
   const int row = y + view.StartY;
-  if (a > b || !ClipRun(SurfaceViewArea(), a, b, row)) return;
+  if (a > b || !ClipRun(SurfaceViewArea(true), a, b, row)) return;
   const std::int16_t savedMode = d.WriteMode;
   const std::uint16_t foreground = d.CurrentColor;
   d.WriteMode = CopyPut;

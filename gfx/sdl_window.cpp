@@ -573,6 +573,7 @@ void PresentThroughRenderer(bool full) {
 }
 
 // Shows what changed in the backing image, or all of it (black where the window is larger).
+// Only the rows that differ from the window's surface go to the display.
 void Present(bool full) {
   WindowContext& w = Context();
   if (w.Renderer != nullptr) return PresentThroughRenderer(full);
@@ -580,15 +581,27 @@ void Present(bool full) {
   SDL_Surface* target = surface != nullptr ? PresentTarget(surface) : nullptr;
   if (target == nullptr) return;
   if (full) SDL_FillRect(target, nullptr, 0);
+  constexpr int kMostRects = 64;
+  Rect shown[kMostRects];
   if (SDL_MUSTLOCK(target)) SDL_LockSurface(target);
-  const Rect area = PresentTo(static_cast<std::uint32_t*>(target->pixels), target->pitch / 4,
-                              target->w, target->h, full);
+  const int count = PresentTo(static_cast<std::uint32_t*>(target->pixels), target->pitch / 4,
+                              target->w, target->h, full, shown, kMostRects);
   if (SDL_MUSTLOCK(target)) SDL_UnlockSurface(target);
-  SDL_Rect changed{area.x0, area.y0, area.x1 - area.x0 + 1, area.y1 - area.y0 + 1};
-  if (full) changed = SDL_Rect{0, 0, surface->w, surface->h};
-  if (changed.w <= 0 || changed.h <= 0) return;
-  if (target != surface) SDL_BlitSurface(target, &changed, surface, &changed);
-  SDL_UpdateWindowSurfaceRects(w.Window, &changed, 1);
+  SDL_Rect changed[kMostRects];
+  for (int i = 0; i < count; ++i) {
+    changed[i] = SDL_Rect{shown[i].x0, shown[i].y0, shown[i].x1 - shown[i].x0 + 1,
+                          shown[i].y1 - shown[i].y0 + 1};
+  }
+  int rects = count;
+  if (full) {
+    changed[0] = SDL_Rect{0, 0, surface->w, surface->h};
+    rects = 1;
+  }
+  if (rects == 0) return;
+  if (target != surface) {
+    for (int i = 0; i < rects; ++i) SDL_BlitSurface(target, &changed[i], surface, &changed[i]);
+  }
+  SDL_UpdateWindowSurfaceRects(w.Window, changed, rects);
 }
 
 void OnWindowEvent(const SDL_WindowEvent& event) {
@@ -647,17 +660,19 @@ void DrainWakes() {
   if (fd >= 0 && read(fd, &count, sizeof count) < 0) count = 0;
 }
 
-// Blocks until an X event, a wake or, on other drivers, any SDL event arrives. Idle, no CPU.
-void WaitForWork() {
+// Blocks until an X event, a wake or, on other drivers, any SDL event arrives, or until
+// timeoutMs have passed (-1: no limit). Idle, no CPU.
+void WaitForWork(int timeoutMs) {
   WindowContext& w = Context();
   if (w.XConnection >= 0) {
     // SDL_PollEvent has just emptied Xlib's queue, so a quiet socket means nothing is waiting.
     pollfd fds[2] = {{w.XConnection, POLLIN, 0}, {w.WakeFd, POLLIN, 0}};
-    if (poll(fds, 2, -1) > 0 && fds[1].revents != 0) DrainWakes();
+    if (poll(fds, 2, timeoutMs) > 0 && fds[1].revents != 0) DrainWakes();
     return;
   }
   SDL_Event event;
-  if (SDL_WaitEvent(&event) == 1) OnEvent(event);
+  const int got = timeoutMs < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, timeoutMs);
+  if (got == 1) OnEvent(event);
 }
 
 bool Finished() {
@@ -665,6 +680,8 @@ bool Finished() {
   return w.Ending || w.CloseRequested.load() || w.DestroyedOutside.load();
 }
 
+// A picture is shown when the program waits, or a frame after its first change if the program
+// never does; in between the window thread sleeps until the next event, wake or deadline.
 void EventLoop() {
   WindowContext& w = Context();
   while (!Finished()) {
@@ -673,12 +690,16 @@ void EventLoop() {
     if (Finished()) break;
     if (w.RepaintAll) {
       w.RepaintAll = false;
-      w.PresentPending.store(false);
       Present(true);
-    } else if (w.PresentPending.exchange(false)) {
+      continue;
+    }
+    // Cleared before asking, so that a wake from now on nudges the thread again.
+    w.PresentPending.store(false);
+    const int due = PictureDueInMs();
+    if (due == 0) {
       Present(false);
     } else {
-      WaitForWork();
+      WaitForWork(due);
     }
   }
 }
@@ -934,7 +955,7 @@ class SdlWindowPlatform final : public WindowPlatform {
     return false;
   }
 
-  // Coalesced: only the first wake after a present reaches the window thread.
+  // Coalesced: only the first wake after the window thread last looked reaches it.
   void Wake() override {
     WindowContext& w = Context();
     if (!w.PresentPending.exchange(true)) Nudge();

@@ -1,6 +1,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -86,20 +88,169 @@ BackingImage& Backing() {
   return Surface().Image;
 }
 
-void MarkDirty(int x0, int y0, int x1, int y1) {
-  Rect& dirty = Backing().Dirty;
-  if (dirty.Empty()) {
-    dirty = Rect{x0, y0, x1, y1};
-    return;
+namespace {
+
+Rect Intersection(const Rect& a, const Rect& b) {
+  return Rect{std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1),
+              std::min(a.y1, b.y1)};
+}
+
+// Pixels a join may add beyond the two areas: a few rows of compare at present time, against a
+// rectangle more in the list.
+constexpr long kJoinSlack = 1024;
+
+}  // namespace
+
+bool ChangeList::Add(const Rect& area) {
+  if (area.Empty()) return false;
+  if (count_ == 0) {
+    rects_[0] = area;
+    count_ = 1;
+    return true;
   }
-  dirty.x0 = std::min(dirty.x0, x0);
-  dirty.y0 = std::min(dirty.y0, y0);
-  dirty.x1 = std::max(dirty.x1, x1);
-  dirty.y1 = std::max(dirty.y1, y1);
+  int cheapest = 0;
+  long leastGrowth = -1;
+  for (int i = 0; i < count_; ++i) {
+    Rect& rect = rects_[i];
+    if (rect.Contains(area)) return false;
+    const Rect joined = Union(rect, area);
+    if (joined.Area() - rect.Area() - area.Area() <= kJoinSlack) {
+      rect = joined;
+      return false;
+    }
+    const long growth = joined.Area() - rect.Area();
+    if (leastGrowth < 0 || growth < leastGrowth) {
+      leastGrowth = growth;
+      cheapest = i;
+    }
+  }
+  if (count_ < kCapacity) {
+    rects_[count_++] = area;
+  } else {
+    rects_[cheapest] = Union(rects_[cheapest], area);
+  }
+  return false;
+}
+
+namespace {
+
+// How long a drawing call waits for the window to take a finished picture before drawing on
+// regardless: only a window thread that has stopped serving would take this long.
+constexpr std::chrono::milliseconds kHandOverLimit{100};
+// A program that never waits still has its drawing shown this long after the first change.
+constexpr std::chrono::milliseconds kFrame{16};
+
+// Never destroyed: drawing may go on while the program's exit handlers run.
+std::condition_variable_any& PictureTaken() {
+  static auto* const taken = new std::condition_variable_any;
+  return *taken;
+}
+
+void AwaitPictureTaken(std::unique_lock<DrawingLock>& lock) {
+  BackingImage& image = Backing();
+  const bool taken = PictureTaken().wait_for(
+      lock, kHandOverLimit, [&image] { return !image.PictureReady || !image.GraphRunning; });
+  if (!taken) image.PictureReady = false;
+}
+
+// Clears the changes; drawing calls waiting for the picture go on.
+void HandOver(BackingImage& image, std::unique_lock<DrawingLock>& lock) {
+  image.Changes.Clear();
+  const bool wasReady = image.PictureReady;
+  image.PictureReady = false;
+  lock.unlock();
+  if (wasReady) PictureTaken().notify_all();
 }
 
 void WakePresenter() {
   Platform().Wake();
+}
+
+}  // namespace
+
+DrawingHold::DrawingHold() : lock_(GraphDrawing()) {
+  const BackingImage& image = Backing();
+  if (image.PictureReady && image.GraphRunning) AwaitPictureTaken(lock_);
+}
+
+DrawingHold::~DrawingHold() {
+  lock_.unlock();
+  if (began_) WakePresenter();
+}
+
+bool DrawingHold::Drawable() const {
+  const BackingImage& image = Backing();
+  return image.GraphRunning && image.DrawToBitmap;
+}
+
+void DrawingHold::Changed(const Rect& area) {
+  BackingImage& image = Backing();
+  if (image.Changes.Add(area)) {
+    image.FirstChange = std::chrono::steady_clock::now();
+    began_ = true;
+  }
+}
+
+void PresentPicture() {
+  {
+    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    BackingImage& image = Backing();
+    if (!image.GraphRunning || !image.DrawToScreen || image.PictureReady || image.Changes.Empty()) {
+      return;
+    }
+    image.PictureReady = true;
+  }
+  WakePresenter();
+}
+
+}  // namespace gfx
+
+void SetDrawToBitmap(bool on) {
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  gfx::Backing().DrawToBitmap = on;
+}
+
+bool GetDrawToBitmap() {
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  return gfx::Backing().DrawToBitmap;
+}
+
+// Switched on again, what was kept back counts as changed from now: shown at the next wait, or
+// within a frame.
+void SetDrawToScreen(bool on) {
+  bool wake = false;
+  {
+    std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+    gfx::BackingImage& image = gfx::Backing();
+    wake = on && !image.DrawToScreen && !image.Changes.Empty();
+    image.DrawToScreen = on;
+    if (wake) image.FirstChange = std::chrono::steady_clock::now();
+  }
+  if (wake) gfx::WakePresenter();
+}
+
+bool GetDrawToScreen() {
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  return gfx::Backing().DrawToScreen;
+}
+
+namespace gfx {
+
+int PictureDueInMs() {
+  std::lock_guard<DrawingLock> hold(GraphDrawing());
+  const BackingImage& image = Backing();
+  if (image.Changes.Empty()) return -1;
+  if (image.PictureReady) return 0;
+  if (!image.DrawToScreen) return -1;
+  const auto left = kFrame - (std::chrono::steady_clock::now() - image.FirstChange);
+  if (left <= std::chrono::steady_clock::duration::zero()) return 0;
+  return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+void DropReadyPicture() {
+  std::unique_lock<DrawingLock> hold(GraphDrawing());
+  BackingImage& image = Backing();
+  if (image.PictureReady) HandOver(image, hold);
 }
 
 WindowPlatform& Platform() {
@@ -145,7 +296,10 @@ void OnWindowCreated(int clientWidth, int clientHeight) {
   image.Pixels.assign(static_cast<std::size_t>(width) * height, 0);
   image.Width = width;
   image.Height = height;
-  image.Dirty = Rect{0, 0, width - 1, height - 1};
+  image.Changes.Clear();
+  image.Changes.Add(Rect{0, 0, width - 1, height - 1});
+  image.FirstChange = std::chrono::steady_clock::now();
+  image.PictureReady = false;
   ResetTextCaches();
 }
 
@@ -161,34 +315,92 @@ void OnWindowPainted() {
 
 void OnWindowDestroyed() {
   {
-    std::lock_guard<DrawingLock> hold(GraphDrawing());
+    std::unique_lock<DrawingLock> hold(GraphDrawing());
     BackingImage& image = Backing();
     image.GraphRunning = false;
     std::vector<std::uint32_t>().swap(image.Pixels);
     image.Width = 0;
     image.Height = 0;
-    image.Dirty = Rect{};
     ResetTextCaches();
+    HandOver(image, hold);
   }
   if (!Surface().ClosingOnPurpose.load()) KeySourceClosed(true);
 }
 
-Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int height, bool full) {
-  std::lock_guard<DrawingLock> hold(GraphDrawing());
-  BackingImage& image = Backing();
-  Rect area = full ? Rect{0, 0, image.Width - 1, image.Height - 1} : image.Dirty;
-  image.Dirty = Rect{};
-  area.x0 = std::max(area.x0, 0);
-  area.y0 = std::max(area.y0, 0);
-  area.x1 = std::min({area.x1, image.Width - 1, width - 1});
-  area.y1 = std::min({area.y1, image.Height - 1, height - 1});
-  if (area.Empty()) return Rect{};
+namespace {
+
+void Show(const Rect& area, Rect* shown, int& count, int capacity) {
+  if (count < capacity) {
+    shown[count++] = area;
+  } else {
+    shown[capacity - 1] = Union(shown[capacity - 1], area);
+  }
+}
+
+// Copies, row by row, the pixels of the area that differ from what the destination holds (what
+// the window shows), and lists the bands of consecutive changed rows as rectangles. A tick that
+// hides and shows a whole snake moves only its head and tail on the screen.
+void ShowDifferences(BackingImage& image, std::uint32_t* destination, int pitch, const Rect& area,
+                     Rect* shown, int& count, int capacity) {
+  const int width = area.x1 - area.x0 + 1;
+  Rect band;
+  for (int y = area.y0; y <= area.y1; ++y) {
+    const std::uint32_t* from = image.Row(y) + area.x0;
+    std::uint32_t* to = destination + static_cast<std::size_t>(y) * pitch + area.x0;
+    if (std::memcmp(from, to, static_cast<std::size_t>(width) * sizeof(std::uint32_t)) == 0) {
+      if (!band.Empty()) Show(band, shown, count, capacity);
+      band = Rect{};
+      continue;
+    }
+    int left = 0;
+    while (from[left] == to[left]) ++left;
+    int right = width - 1;
+    while (from[right] == to[right]) --right;
+    std::memcpy(to + left, from + left,
+                static_cast<std::size_t>(right - left + 1) * sizeof(std::uint32_t));
+    band = Union(band, Rect{area.x0 + left, y, area.x0 + right, y});
+  }
+  if (!band.Empty()) Show(band, shown, count, capacity);
+}
+
+void CopyAll(BackingImage& image, std::uint32_t* destination, int pitch, const Rect& area) {
   const std::size_t bytes = static_cast<std::size_t>(area.x1 - area.x0 + 1) * sizeof(std::uint32_t);
   for (int y = area.y0; y <= area.y1; ++y) {
-    std::memcpy(destination + static_cast<std::size_t>(y) * pitchInPixels + area.x0,
-                image.Row(y) + area.x0, bytes);
+    std::memcpy(destination + static_cast<std::size_t>(y) * pitch + area.x0, image.Row(y) + area.x0,
+                bytes);
   }
-  return area;
+}
+
+}  // namespace
+
+int PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int height, bool full,
+              Rect* shown, int capacity) {
+  std::unique_lock<DrawingLock> hold(GraphDrawing());
+  BackingImage& image = Backing();
+  const Rect bounds{0, 0, std::min(image.Width, width) - 1, std::min(image.Height, height) - 1};
+  int count = 0;
+  if (full && !bounds.Empty()) {
+    CopyAll(image, destination, pitchInPixels, bounds);
+    Show(bounds, shown, count, capacity);
+  } else if (!full) {
+    for (const Rect& changed : image.Changes) {
+      const Rect area = Intersection(changed, bounds);
+      if (!area.Empty()) {
+        ShowDifferences(image, destination, pitchInPixels, area, shown, count, capacity);
+      }
+    }
+  }
+  HandOver(image, hold);
+  return count;
+}
+
+Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int height, bool full) {
+  constexpr int kMost = 64;
+  Rect shown[kMost];
+  const int count = PresentTo(destination, pitchInPixels, width, height, full, shown, kMost);
+  Rect box;
+  for (int i = 0; i < count; ++i) box = Union(box, shown[i]);
+  return box;
 }
 
 }  // namespace gfx

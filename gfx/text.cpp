@@ -4,6 +4,7 @@
 
 #include "gfx/context.h"
 #include "gfx/font.h"
+#include "gfx/writers.h"
 
 namespace gfx {
 namespace {
@@ -104,9 +105,10 @@ void PutGlyph(BackingImage& image, const Glyph& glyph, int cellX, int cellY, int
       const int right =
           std::min(cellX + (runs.Spans[i].Start + runs.Spans[i].Length) * size - 1, clip.x1);
       if (left > right) continue;
-      for (int y = top; y <= bottom; ++y)
-        std::fill(image.Row(y) + left, image.Row(y) + right + 1, ink);
-      Include(drawn, left, top, right, bottom);
+      for (int y = top; y <= bottom; ++y) {
+        const Rect changed = WriteRow(image, clip, left, right, y, ink, CopyPut);
+        if (!changed.Empty()) Include(drawn, changed.x0, changed.y0, changed.x1, changed.y1);
+      }
     }
   }
 }
@@ -130,9 +132,9 @@ void DrawBitmapText(int x, int y, std::string_view text, const TextSettingsType&
   const std::uint16_t color = Draw().CurrentColor;
   Rect drawn;
   {
-    std::lock_guard lock(GraphDrawing());
-    BackingImage& image = Backing();
-    if (!image.GraphRunning) return;
+    DrawingHold hold;
+    if (!hold.Drawable()) return;
+    BackingImage& image = hold.Image();
     const Rect clip = ViewportClip(image);
     if (clip.Empty()) return;
     // Colour 15 is drawn as pure white rather than its palette entry.
@@ -147,9 +149,8 @@ void DrawBitmapText(int x, int y, std::string_view text, const TextSettingsType&
       const auto code = static_cast<std::uint8_t>(text[i]);
       PutGlyph(image, CachedGlyph(code, vertical), cellX, cellY, size, clip, ink, drawn);
     }
-    if (!drawn.Empty()) MarkDirty(drawn.x0, drawn.y0, drawn.x1, drawn.y1);
+    hold.Changed(drawn);
   }
-  if (!drawn.Empty()) WakePresenter();
 }
 
 bool IsStroked(const TextSettingsType& info) {

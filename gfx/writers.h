@@ -1,0 +1,135 @@
+#pragma once
+
+// The pixel and run writers: the only code that writes drawing calls' pixels into the backing
+// image, and the only code that clips. The caller holds a DrawingHold for its whole call. Each
+// writer answers the rectangle whose pixels really changed: empty when clipping left nothing or
+// every pixel already had its colour, so redrawing what is there costs the window nothing.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "gfx/context.h"
+#include "gfx/graph.h"
+
+namespace gfx {
+
+// Write mode 4 draws the complement of the colour's screen value: the inverted colour number
+// has no palette entry, the inverted colour does.
+inline std::uint32_t Combine(std::uint32_t surface, std::uint32_t color, std::int16_t mode) {
+  switch (mode) {
+    case XORPut:
+      return surface ^ color;
+    case OrPut:
+      return surface | color;
+    case AndPut:
+      return surface & color;
+    case NotPut:
+      return ~color & 0x00FFFFFFu;
+    default:
+      return color;
+  }
+}
+
+// Fills by doubling: a few pixels one by one, then the filled part copied onto the rest, which
+// the library does with the widest stores the machine has. Clearing is a run per row, so this is
+// what its speed comes down to.
+inline void FillPixels(std::uint32_t* p, int count, std::uint32_t color) {
+  const int head = std::min(count, 16);
+  for (int i = 0; i < head; ++i) p[i] = color;
+  for (int done = head; done < count;) {
+    const int chunk = std::min(done, count - done);
+    std::memcpy(p + done, p, static_cast<std::size_t>(chunk) * sizeof(std::uint32_t));
+    done += chunk;
+  }
+}
+
+// Combines a strided run with the surface; answers the first and last index it changed (first
+// > last when none).
+inline std::pair<int, int> CombineRun(std::uint32_t* p, int count, std::ptrdiff_t step,
+                                      std::uint32_t color, std::int16_t mode) {
+  int first = count, last = -1;
+  for (int i = 0; i < count; ++i, p += step) {
+    const std::uint32_t next = Combine(*p, color, mode);
+    if (next == *p) continue;
+    *p = next;
+    first = std::min(first, i);
+    last = i;
+  }
+  return {first, last};
+}
+
+// Absolute coordinates inside the area.
+inline bool Inside(const Rect& area, int x, int y) {
+  return x >= area.x0 && x <= area.x1 && y >= area.y0 && y <= area.y1;
+}
+
+// Absolute run x0..x1 on row y (already ordered) cut to the area; false when nothing is left.
+inline bool ClipRun(const Rect& area, int& x0, int& x1, int y) {
+  if (y < area.y0 || y > area.y1) return false;
+  x0 = std::max(x0, area.x0);
+  x1 = std::min(x1, area.x1);
+  return x0 <= x1;
+}
+
+// The absolute rectangle a writer may touch: the viewport while clip is on, else the surface.
+inline Rect WriteArea(const BackingImage& image, bool clip) {
+  const ViewPort& view = Draw().View;
+  Rect area{0, 0, image.Width - 1, image.Height - 1};
+  if (clip) {
+    area.x0 = std::max(area.x0, static_cast<int>(view.StartX));
+    area.y0 = std::max(area.y0, static_cast<int>(view.StartY));
+    area.x1 = std::min(area.x1, view.StartX + view.Width);
+    area.y1 = std::min(area.y1, view.StartY + view.Height);
+  }
+  return area;
+}
+
+// One pixel in the screen colour (copy).
+inline Rect WritePixel(BackingImage& image, const Rect& area, int x, int y, std::uint32_t color) {
+  if (!Inside(area, x, y)) return Rect{};
+  std::uint32_t& pixel = image.Row(y)[x];
+  if (pixel == color) return Rect{};
+  pixel = color;
+  return Rect{x, y, x, y};
+}
+
+// A horizontal run x0..x1 (ordered) on row y, combined with the surface by the write mode. In
+// copy mode only the stretch between the first and the last pixel that differ is written.
+inline Rect WriteRow(BackingImage& image, const Rect& area, int x0, int x1, int y,
+                     std::uint32_t color, std::int16_t mode) {
+  if (!ClipRun(area, x0, x1, y)) return Rect{};
+  std::uint32_t* row = image.Row(y);
+  if (mode != CopyPut) {
+    const auto [first, last] = CombineRun(row + x0, x1 - x0 + 1, 1, color, mode);
+    return first > last ? Rect{} : Rect{x0 + first, y, x0 + last, y};
+  }
+  while (x0 <= x1 && row[x0] == color) ++x0;
+  while (x1 >= x0 && row[x1] == color) --x1;
+  if (x0 > x1) return Rect{};
+  FillPixels(row + x0, x1 - x0 + 1, color);
+  return Rect{x0, y, x1, y};
+}
+
+// A run of a fill pattern's row (copy): ink where a bit of `bits` is set, background where not;
+// bit 7 is x mod 8 = 0.
+inline Rect WritePatternRow(BackingImage& image, const Rect& area, int x0, int x1, int y,
+                            std::uint8_t bits, std::uint32_t ink, std::uint32_t background) {
+  if (bits == 0x00 || bits == 0xFF) {
+    return WriteRow(image, area, x0, x1, y, bits == 0 ? background : ink, CopyPut);
+  }
+  if (!ClipRun(area, x0, x1, y)) return Rect{};
+  std::uint32_t* row = image.Row(y);
+  int first = x1 + 1, last = x0 - 1;
+  for (int x = x0; x <= x1; ++x) {
+    const std::uint32_t color = (bits & (0x80 >> (x & 7))) ? ink : background;
+    if (row[x] == color) continue;
+    row[x] = color;
+    first = std::min(first, x);
+    last = x;
+  }
+  return first > last ? Rect{} : Rect{first, y, last, y};
+}
+
+}  // namespace gfx
