@@ -1,7 +1,11 @@
+#include <algorithm>
+#include <array>
 #include <map>
 #include <set>
 #include <utility>
+#include <vector>
 
+#include "gfx/context.h"
 #include "gfx/hooks.h"
 #include "tests/headless_graph.h"
 
@@ -129,6 +133,145 @@ TEST_F(EllipseTest, TinyRadiiDrawTheCentreOnly) {
       }
     }
   }
+}
+
+// The generic routine through the slots, as a client that replaces PutPixel gets it.
+void PassPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
+  gfx::WindowPutPixel(x, y, color);
+}
+
+// The backing image's pixels in an absolute box, cut to the image.
+std::vector<std::uint32_t> Snapshot(int x0, int y0, int x1, int y1) {
+  std::vector<std::uint32_t> pixels;
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  gfx::BackingImage& image = gfx::Backing();
+  for (int y = std::max(y0, 0); y <= std::min(y1, image.Height - 1); ++y) {
+    for (int x = std::max(x0, 0); x <= std::min(x1, image.Width - 1); ++x) {
+      pixels.push_back(image.Row(y)[x]);
+    }
+  }
+  return pixels;
+}
+
+// A background of many colours, so that writes of the background colour and skipped writes of
+// a colour already there both show.
+void PaintBackground(int x0, int y0, int x1, int y1) {
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  gfx::BackingImage& image = gfx::Backing();
+  for (int y = std::max(y0, 0); y <= std::min(y1, image.Height - 1); ++y) {
+    for (int x = std::max(x0, 0); x <= std::min(x1, image.Width - 1); ++x) {
+      image.Row(y)[x] = (x * 7 + y * 13) % 5 == 0 ? 0 : Screen(static_cast<std::uint16_t>(x ^ y));
+    }
+  }
+}
+
+// The one-pass disc against the generic routine over the slots, pixel for pixel: every radius
+// pair up to 45, each with a fill pattern, a viewport offset, clipping on or off, a write mode
+// and a centre near the viewport's corner so that both clip.
+TEST_F(EllipseTest, OnePassDiscIsPixelIdenticalToTheGenericRoutine) {
+  gfx::Draw().UserFillPattern = {0x81, 0x42, 0x24, 0x18, 0xF0, 0x0F, 0xAA, 0x55};
+  const gfx::PutPixelProc windowPutPixel = gfx::Ops().PutPixel;
+  int cases = 0;
+  for (int rx = 0; rx <= 45; ++rx) {
+    for (int ry = 0; ry <= 45; ++ry, ++cases) {
+      const int vx = 100 + cases % 37, vy = 80 + cases % 23;
+      SetViewPort(static_cast<std::int16_t>(vx), static_cast<std::int16_t>(vy), 400, 300,
+                  cases % 2 == 0);
+      SetWriteMode(static_cast<std::int16_t>(cases % 5));
+      SetColor(static_cast<std::uint16_t>(cases % 256));
+      SetBkColor(static_cast<std::uint16_t>(cases % 7));
+      SetFillStyle(static_cast<std::uint16_t>(cases % 13), static_cast<std::uint16_t>(cases % 250));
+      const int cx = (cases % 3) * 10 - 10, cy = (cases % 4) * 7 - 7;
+      const int bx0 = vx + cx - rx - 2, by0 = vy + cy - ry - 2;
+      const int bx1 = vx + cx + rx + 2, by1 = vy + cy + ry + 2;
+      std::vector<std::uint32_t> drawn[2];
+      for (int generic = 0; generic < 2; ++generic) {
+        gfx::Ops().PutPixel = generic ? PassPutPixel : windowPutPixel;
+        PaintBackground(bx0, by0, bx1, by1);
+        FillEllipse(static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy),
+                    static_cast<std::uint16_t>(rx), static_cast<std::uint16_t>(ry));
+        drawn[generic] = Snapshot(bx0, by0, bx1, by1);
+      }
+      gfx::Ops().PutPixel = windowPutPixel;
+      ASSERT_EQ(drawn[0], drawn[1]) << "radii " << rx << "," << ry << " case " << cases;
+    }
+  }
+  SetBkColor(Black);
+}
+
+// Clipping off lets outline points out of the viewport but keeps every fill run in it: inside,
+// the picture is the clipped one; outside, only outline colour.
+TEST_F(EllipseTest, WithClippingOffOnlyTheOutlineLeavesTheViewport) {
+  const gfx::PutPixelProc windowPutPixel = gfx::Ops().PutPixel;
+  for (int generic = 0; generic < 2; ++generic) {
+    gfx::Ops().PutPixel = generic ? PassPutPixel : windowPutPixel;
+    std::set<Point> lit[2];
+    for (int clip = 1; clip >= 0; --clip) {  // clipping off last: its picture stays
+      SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
+      ClearDevice();
+      SetViewPort(100, 100, 200, 200, clip == 1);
+      SetColor(White);
+      SetFillStyle(SolidFill, LightBlue);
+      FillEllipse(0, 0, 20, 12);
+      lit[clip] = LitPixels();
+    }
+    int outside = 0;
+    for (const Point& p : lit[0]) {
+      const bool inView = p.first >= 100 && p.first <= 200 && p.second >= 100 && p.second <= 200;
+      if (inView) {
+        EXPECT_EQ(lit[1].count(p), 1u) << p.first << "," << p.second;
+      } else {
+        ++outside;
+        EXPECT_EQ(gfx::inspect::Pixel(p.first, p.second), Screen(White))
+            << p.first << "," << p.second;
+      }
+    }
+    for (const Point& p : lit[1]) EXPECT_EQ(lit[0].count(p), 1u) << p.first << "," << p.second;
+    EXPECT_GT(outside, 0) << "the outline should leave the viewport";
+    EXPECT_LT(outside, 120) << "only the outline may leave it";
+  }
+  gfx::Ops().PutPixel = windowPutPixel;
+  SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
+}
+
+// Every fill pattern, row by row as the table gives it, against the inside of a disc of
+// unequal radii: ink where the bit for (x mod 8, y mod 8) is set, background where not.
+TEST_F(EllipseTest, FillPatternsLightExactlyTheirBitsInside) {
+  constexpr std::array<std::array<std::uint8_t, 8>, 9> kRows{{
+      {0xFF, 0xFF, 0x00, 0x00, 0xFF, 0xFF, 0x00, 0x00},
+      {0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80},
+      {0x07, 0x0E, 0x1C, 0x38, 0x70, 0xE0, 0xC1, 0x83},
+      {0x07, 0x83, 0xC1, 0xE0, 0x70, 0x38, 0x1C, 0x0E},
+      {0x5A, 0x2D, 0x96, 0x4B, 0xA5, 0xD2, 0x69, 0xB4},
+      {0xFF, 0x88, 0x88, 0x88, 0xFF, 0x88, 0x88, 0x88},
+      {0x18, 0x24, 0x42, 0x81, 0x81, 0x42, 0x24, 0x18},
+      {0xCC, 0x33, 0xCC, 0x33, 0xCC, 0x33, 0xCC, 0x33},
+      {0x80, 0x00, 0x08, 0x00, 0x80, 0x00, 0x08, 0x00},
+  }};
+  const std::array<std::uint8_t, 8> user{0xF0, 0x0F, 0x3C, 0xC3, 0x01, 0x80, 0x00, 0xFF};
+  gfx::Draw().UserFillPattern = user;
+  const int cx = 203, cy = 117;
+  SetColor(White);
+  SetBkColor(Green);
+  SetFillStyle(SolidFill, Yellow);
+  FillEllipse(cx, cy, 31, 17);
+  std::set<Point> inside;
+  for (const Point& p : LitPixels()) {
+    if (gfx::inspect::Pixel(p.first, p.second) == Screen(Yellow)) inside.insert(p);
+  }
+  ASSERT_GT(inside.size(), 1000u);
+  for (std::uint16_t pattern = LineFill; pattern <= UserFill; ++pattern) {
+    if (pattern == CloseDotFill) continue;  // checked on its own above
+    const auto& rows = pattern == UserFill ? user : kRows[pattern - LineFill];
+    SetFillStyle(pattern, LightRed);
+    FillEllipse(cx, cy, 31, 17);
+    for (const Point& p : inside) {
+      const bool ink = rows[p.second % 8] & (0x80 >> (p.first % 8));
+      ASSERT_EQ(gfx::inspect::Pixel(p.first, p.second), ink ? Screen(LightRed) : Screen(Green))
+          << "pattern " << pattern << " at " << p.first << "," << p.second;
+    }
+  }
+  SetBkColor(Black);
 }
 
 }  // namespace
