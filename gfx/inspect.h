@@ -11,6 +11,9 @@ namespace gfx::inspect {
 std::uint32_t Pixel(int x, int y);
 int Width();
 int Height();
+// How long after the first change the window shows a picture the program has not finished by
+// waiting; 0 puts back the usual frame.
+void SetFrameLimit(int milliseconds);
 // Headless platform: as if the player closed the window.
 void SimulateWindowClose();
 

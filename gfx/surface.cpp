@@ -138,7 +138,8 @@ namespace {
 // regardless: only a window thread that has stopped serving would take this long.
 constexpr std::chrono::milliseconds kHandOverLimit{100};
 // A program that never waits still has its drawing shown this long after the first change.
-constexpr std::chrono::milliseconds kFrame{16};
+constexpr int kFrameMs = 16;
+std::atomic<int> frameMs{kFrameMs};
 
 // Never destroyed: drawing may go on while the program's exit handlers run.
 std::condition_variable_any& PictureTaken() {
@@ -242,7 +243,8 @@ int PictureDueInMs() {
   if (image.Changes.Empty()) return -1;
   if (image.PictureReady) return 0;
   if (!image.DrawToScreen) return -1;
-  const auto left = kFrame - (std::chrono::steady_clock::now() - image.FirstChange);
+  const auto left = std::chrono::milliseconds(frameMs.load(std::memory_order_relaxed)) -
+                    (std::chrono::steady_clock::now() - image.FirstChange);
   if (left <= std::chrono::steady_clock::duration::zero()) return 0;
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
@@ -412,6 +414,10 @@ std::uint32_t Pixel(int x, int y) {
   BackingImage& image = Backing();
   if (x < 0 || y < 0 || x >= image.Width || y >= image.Height) return 0xFFFFFFFFu;
   return image.Row(y)[x];
+}
+
+void SetFrameLimit(int milliseconds) {
+  frameMs.store(milliseconds > 0 ? milliseconds : kFrameMs, std::memory_order_relaxed);
 }
 
 int Width() {

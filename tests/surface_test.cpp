@@ -3,6 +3,7 @@
 #include <thread>
 #include <vector>
 
+#include "gfx/crt.h"
 #include "tests/headless_graph.h"
 
 namespace {
@@ -115,6 +116,71 @@ TEST_F(PresentTest, PresentingWhileDrawingEndsWithTheDrawnImage) {
       ASSERT_EQ(screen[y * kPitch + x], gfx::inspect::Pixel(x, y)) << x << "," << y;
     }
   }
+}
+
+// Redrawing what is there sends nothing; a disc moved across the screen sends its old and its
+// new place, not the box between them.
+TEST_F(PresentTest, OnlyPixelsThatDifferFromTheWindowAreSent) {
+  SetColor(19);
+  SetLineStyle(SolidLn, 0, ThickWidth);
+  Rectangle(100, 100, 400, 400);
+  SetLineStyle(SolidLn, 0, NormWidth);
+  SetFillStyle(SolidFill, 56);
+  SetColor(White);
+  FillEllipse(120, 120, 5, 5);
+  gfx::PresentTo(screen.data(), kPitch, 640, 480, true);
+
+  SetColor(19);
+  SetLineStyle(SolidLn, 0, ThickWidth);
+  Rectangle(100, 100, 400, 400);
+  SetLineStyle(SolidLn, 0, NormWidth);
+  SetColor(Black);
+  SetFillStyle(SolidFill, Black);
+  FillEllipse(120, 120, 5, 5);
+  SetColor(White);
+  SetFillStyle(SolidFill, 56);
+  FillEllipse(120, 120, 5, 5);
+  gfx::Rect shown[8];
+  EXPECT_EQ(gfx::PresentTo(screen.data(), kPitch, 640, 480, false, shown, 8), 0);
+
+  SetColor(Black);
+  SetFillStyle(SolidFill, Black);
+  FillEllipse(120, 120, 5, 5);
+  SetColor(White);
+  SetFillStyle(SolidFill, 56);
+  FillEllipse(380, 380, 5, 5);
+  const int count = gfx::PresentTo(screen.data(), kPitch, 640, 480, false, shown, 8);
+  long area = 0;
+  for (int i = 0; i < count; ++i) area += shown[i].Area();
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(area, 2 * 11 * 11);
+  EXPECT_EQ(screen[120 * kPitch + 120], 0u);
+  EXPECT_EQ(screen[380 * kPitch + 380], Screen(56));
+}
+
+// DrawToBitmap off: nothing changes. DrawToScreen off: the image changes, but nothing becomes
+// due for the window until it is on again, a frame later at most.
+TEST_F(PresentTest, TheTwoSwitchesKeepDrawingFromTheImageOrFromTheWindow) {
+  SetDrawToBitmap(false);
+  PutPixel(10, 10, White);
+  SetFillStyle(SolidFill, Red);
+  FillEllipse(50, 50, 8, 8);
+  OutTextXY(100, 100, "x");
+  SetDrawToBitmap(true);
+  EXPECT_TRUE(LitPixels().empty());
+
+  gfx::PresentTo(screen.data(), kPitch, 640, 480, true);
+  SetDrawToScreen(false);
+  PutPixel(10, 10, White);
+  EXPECT_FALSE(KeyPressed());  // a wait
+  EXPECT_EQ(gfx::inspect::Pixel(10, 10), Screen(White));
+  EXPECT_EQ(gfx::PictureDueInMs(), -1);
+  SetDrawToScreen(true);
+  const int due = gfx::PictureDueInMs();
+  EXPECT_GT(due, 0);
+  EXPECT_LE(due, 16);
+  EXPECT_FALSE(gfx::PresentTo(screen.data(), kPitch, 640, 480, false).Empty());
+  EXPECT_EQ(screen[10 * kPitch + 10], Screen(White));
 }
 
 }  // namespace

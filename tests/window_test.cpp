@@ -141,6 +141,7 @@ class WindowTest : public ::testing::Test {
     OnGraphWindowCreation = nullptr;
     WindowTitle = kTitle;
     GraphWindowStyle = RedrawOnHResize | RedrawOnVResize;
+    gfx::inspect::SetFrameLimit(0);
   }
 
   void WithWindowManager() {
@@ -249,6 +250,25 @@ TEST_F(WindowTest, DrawingShowsInExactColoursWithoutARepaintRequest) {
   EXPECT_EQ(AwaitPixel(500, 500, 0xA80000), 0xA80000u);
   ClearDevice();
   EXPECT_EQ(AwaitPixel(400, 200, 0), 0u);
+}
+
+// With the frame limit out of the way, only a wait shows a picture: the first half of the next
+// one stays off the screen until the program waits again.
+TEST_F(WindowTest, APictureShowsWholeWhenTheProgramWaits) {
+  gfx::inspect::SetFrameLimit(60000);
+  Open();
+  PutPixel(10, 10, White);
+  PutPixel(20, 10, White);
+  EXPECT_FALSE(KeyPressed());
+  ASSERT_EQ(AwaitPixel(20, 10, kWhite), kWhite);
+
+  PutPixel(10, 10, Red);
+  Pause(100);
+  EXPECT_EQ(screen_.Pixel(window_, 10, 10), kWhite) << "half a picture reached the screen";
+  PutPixel(20, 10, Red);
+  Delay(1);
+  EXPECT_EQ(AwaitPixel(20, 10, 0xA80000), 0xA80000u);
+  EXPECT_EQ(screen_.Pixel(window_, 10, 10), 0xA80000u);
 }
 
 TEST_F(WindowTest, RepaintsFromTheBackingImageAfterBeingHiddenAndResized) {
