@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "gfx/graph.h"
+#include "gfx/hooks.h"
 #include "gfx/platform.h"
 
 namespace {
@@ -45,8 +46,14 @@ void BM_ClearDevice(benchmark::State& state) {
 }
 BENCHMARK(BM_ClearDevice);
 
-void FillDiscs(benchmark::State& state, std::uint16_t pattern) {
+void PassPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
+  gfx::WindowPutPixel(x, y, color);
+}
+
+void FillDiscs(benchmark::State& state, std::uint16_t pattern,
+               gfx::PutPixelProc putPixel = nullptr) {
   OpenHeadless(640, 480);
+  if (putPixel != nullptr) gfx::Ops().PutPixel = putPixel;
   SetColor(Red);
   SetFillStyle(pattern, 56);
   int i = 0;
@@ -67,5 +74,12 @@ void BM_FillEllipsePattern11(benchmark::State& state) {
   FillDiscs(state, CloseDotFill);
 }
 BENCHMARK(BM_FillEllipsePattern11);
+
+// The baseline of the one-pass disc: a client's own PutPixel slot sends the same disc through
+// the generic routine and the slots, each pixel and run under its own hold of the lock.
+void BM_FillEllipseThroughSlots(benchmark::State& state) {
+  FillDiscs(state, SolidFill, PassPutPixel);
+}
+BENCHMARK(BM_FillEllipseThroughSlots);
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "gfx/crt.h"
 #include "gfx/graph.h"
 #include "gfx/platform.h"
 #include "tests/sway.h"
@@ -53,8 +54,8 @@ bool Open() {
 // A pixel of the window's client area as the display shows it, read on another connection.
 using PixelReader = std::function<std::uint32_t(int x, int y)>;
 
-// From the drawing call until a reader on another connection sees the pixel; the baseline is
-// one read of a pixel, the granularity of the polling.
+// From the drawing call, followed by a wait, until a reader on another connection sees the
+// pixel; the baseline is one read of a pixel, the granularity of the polling.
 void PresentLatency(const PixelReader& pixel) {
   std::vector<double> latency, readBack;
   for (int i = 0; i < kSamples; ++i) {
@@ -63,6 +64,7 @@ void PresentLatency(const PixelReader& pixel) {
     const std::uint32_t want = color == White ? 0xFCFCFC : 0xA80000;
     const auto start = Clock::now();
     PutPixel(static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), color);
+    KeyPressed();  // the program waits: the picture is finished
     while (pixel(x, y) != want) {
     }
     latency.push_back(Milliseconds(Clock::now() - start));

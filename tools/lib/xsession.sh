@@ -8,9 +8,12 @@ done
 
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
-# xs_start_xvfb WIDTHxHEIGHT: an Xvfb on a free display (it writes the number when ready).
+# xs_start_xvfb WIDTHxHEIGHT: an Xvfb on a free display (it writes the number when ready); its
+# pid in XVFB.
 xs_start_xvfb() {
+  rm -f "$xs_work/display"
   Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$xs_work/display" 2>"$xs_work/xvfb.log" &
+  XVFB=$!
   xs_pids+=($!)
   for _ in $(seq 200); do [ -s "$xs_work/display" ] && break; sleep 0.05; done
   [ -s "$xs_work/display" ] || { echo "Xvfb did not start" >&2; cat "$xs_work/xvfb.log" >&2; exit 1; }
