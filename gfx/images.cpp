@@ -3,12 +3,35 @@
 
 #include "gfx/context.h"
 #include "gfx/hooks.h"
+#include "gfx/writers.h"
 
 namespace gfx {
 namespace {
 
 std::int16_t To16(int v) {
   return static_cast<std::int16_t>(v);
+}
+
+// What WindowHLine does for each pixel of the image, under one hold of the lock.
+void PutImageInOnePass(std::int16_t x, std::int16_t y, const std::uint16_t* image,
+                       std::int16_t writeMode) {
+  const ViewPort& view = Draw().View;
+  const int width = image[0] + 1;
+  const int height = image[1] + 1;
+  DrawingHold hold;
+  if (!hold.Drawable()) return;
+  BackingImage& surface = hold.Image();
+  const Rect area = WriteArea(surface, view.Clip);
+  Rect changed;
+  const std::uint16_t* in = image + 2;
+  for (int row = 0; row < height; ++row) {
+    const int ay = To16(y + row) + view.StartY;
+    for (int column = 0; column < width; ++column) {
+      const int ax = To16(x + column) + view.StartX;
+      changed = Union(changed, WriteRow(surface, area, ax, ax, ay, ScreenColor(*in++), writeMode));
+    }
+  }
+  hold.Changed(changed);
 }
 
 }  // namespace
@@ -36,6 +59,10 @@ void GenericGetImage(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int
 // Each pixel goes out as a one-pixel run, so the run writer clips it and applies the write mode.
 void GenericPutImage(std::int16_t x, std::int16_t y, const std::uint16_t* image,
                      std::int16_t writeMode) {
+  if (Ops().HLine == WindowHLine) {
+    PutImageInOnePass(x, y, image, writeMode);
+    return;
+  }
   DrawState& d = Draw();
   const int width = image[0] + 1;
   const int height = image[1] + 1;

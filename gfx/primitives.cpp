@@ -240,6 +240,26 @@ void GenericPatternLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
   d.WriteMode = savedMode;
 }
 
+namespace {
+
+// What WindowHLine does for each row of the viewport, under one hold of the lock.
+void ClearRowsInOnePass() {
+  const DrawState& d = Draw();
+  const std::uint32_t color = ScreenColor(d.CurrentColor);
+  DrawingHold hold;
+  if (!hold.Drawable()) return;
+  BackingImage& image = hold.Image();
+  const Rect area = WriteArea(image, d.View.Clip);
+  Rect changed;
+  for (int row = 0; row <= d.View.Height; ++row) {
+    changed = Union(changed, WriteRow(image, area, d.View.StartX, d.View.StartX + d.View.Width,
+                                      d.View.StartY + row, color, CopyPut));
+  }
+  hold.Changed(changed);
+}
+
+}  // namespace
+
 void GenericClearViewPort() {
   DrawState& d = Draw();
   d.CurrentX = 0;
@@ -250,8 +270,12 @@ void GenericClearViewPort() {
   d.CurrentColor = d.CurrentBkColor;
   d.WriteMode = CopyPut;
   d.LineInfo = LineSettingsType{SolidLn, 0xFFFF, NormWidth};
-  for (int row = 0; row <= d.View.Height; ++row) {
-    Ops().HLine(0, d.View.Width, To16(row));
+  if (Ops().HLine == WindowHLine) {
+    ClearRowsInOnePass();
+  } else {
+    for (int row = 0; row <= d.View.Height; ++row) {
+      Ops().HLine(0, d.View.Width, To16(row));
+    }
   }
   d.CurrentColor = savedColor;
   d.WriteMode = savedMode;

@@ -108,11 +108,14 @@ bool ChangeList::Add(const Rect& area) {
     count_ = 1;
     return true;
   }
+  // Redrawing an area already changed is the common case (a snake hidden, then shown).
+  for (int i = 0; i < count_; ++i) {
+    if (rects_[i].Contains(area)) return false;
+  }
   int cheapest = 0;
   long leastGrowth = -1;
   for (int i = 0; i < count_; ++i) {
     Rect& rect = rects_[i];
-    if (rect.Contains(area)) return false;
     const Rect joined = Union(rect, area);
     if (joined.Area() - rect.Area() - area.Area() <= kJoinSlack) {
       rect = joined;

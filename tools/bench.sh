@@ -56,8 +56,14 @@ play_cpu() {
   kill "$STEERING" 2>/dev/null || true
   # The figure is a game's only if the snake was still going when it was taken.
   (($(xs_count white "$(xs_end_screen)") == 0)) || { echo "the snake died before ESC" >&2; exit 1; }
-  xs_key Escape
-  xs_wait_for white "$(xs_end_screen)" 100 10 || { echo "the game did not end on ESC" >&2; exit 1; }
+  # A steering key still on its way may come after ESC in the same step and cancel it.
+  local _
+  for _ in 1 2 3; do
+    xs_key Escape
+    xs_wait_for white "$(xs_end_screen)" 100 4 && return 0
+  done
+  echo "the game did not end on ESC" >&2
+  exit 1
 }
 
 quit_game() {
