@@ -104,6 +104,7 @@ struct BackingImage {
   bool GraphRunning = false;  // the window exists and has painted once
   ChangeList Changes;         // changed since the window thread last presented
   std::chrono::steady_clock::time_point FirstChange;  // when Changes stopped being empty
+  std::chrono::steady_clock::time_point LastWait;     // the program's last wait
   // The program has waited: Changes form a whole picture that the window is to show now, and
   // drawing waits until it has been taken.
   bool PictureReady = false;

@@ -573,7 +573,9 @@ void PresentThroughRenderer(bool full) {
 }
 
 // Shows what changed in the backing image, or all of it (black where the window is larger).
-// Only the rows that differ from the window's surface go to the display.
+// Only the rows that differ from the window's surface are copied, and the box around them goes
+// to the display as one request: as several, another client could see the picture between two
+// of them, half drawn.
 void Present(bool full) {
   WindowContext& w = Context();
   if (w.Renderer != nullptr) return PresentThroughRenderer(full);
@@ -587,21 +589,13 @@ void Present(bool full) {
   const int count = PresentTo(static_cast<std::uint32_t*>(target->pixels), target->pitch / 4,
                               target->w, target->h, full, shown, kMostRects);
   if (SDL_MUSTLOCK(target)) SDL_UnlockSurface(target);
-  SDL_Rect changed[kMostRects];
-  for (int i = 0; i < count; ++i) {
-    changed[i] = SDL_Rect{shown[i].x0, shown[i].y0, shown[i].x1 - shown[i].x0 + 1,
-                          shown[i].y1 - shown[i].y0 + 1};
-  }
-  int rects = count;
-  if (full) {
-    changed[0] = SDL_Rect{0, 0, surface->w, surface->h};
-    rects = 1;
-  }
-  if (rects == 0) return;
-  if (target != surface) {
-    for (int i = 0; i < rects; ++i) SDL_BlitSurface(target, &changed[i], surface, &changed[i]);
-  }
-  SDL_UpdateWindowSurfaceRects(w.Window, changed, rects);
+  if (count == 0) return;
+  Rect box;
+  for (int i = 0; i < count; ++i) box = Union(box, shown[i]);
+  SDL_Rect changed{box.x0, box.y0, box.x1 - box.x0 + 1, box.y1 - box.y0 + 1};
+  if (full) changed = SDL_Rect{0, 0, surface->w, surface->h};
+  if (target != surface) SDL_BlitSurface(target, &changed, surface, &changed);
+  SDL_UpdateWindowSurfaceRects(w.Window, &changed, 1);
 }
 
 void OnWindowEvent(const SDL_WindowEvent& event) {

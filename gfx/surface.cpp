@@ -143,6 +143,11 @@ constexpr std::chrono::milliseconds kHandOverLimit{100};
 // A program that never waits still has its drawing shown this long after the first change.
 constexpr int kFrameMs = 16;
 std::atomic<int> frameMs{kFrameMs};
+// A program that has waited this recently shows its pictures at its waits; the window steps in
+// only after the longer limit, so that a program held up in the middle of a picture (a busy
+// machine) does not have half of it shown.
+constexpr auto kRecentWait = std::chrono::seconds(1);
+constexpr int kWaitingProgramMs = 250;
 
 // Never destroyed: drawing may go on while the program's exit handlers run.
 std::condition_variable_any& PictureTaken() {
@@ -199,6 +204,7 @@ void PresentPicture() {
   {
     std::lock_guard<DrawingLock> hold(GraphDrawing());
     BackingImage& image = Backing();
+    image.LastWait = std::chrono::steady_clock::now();
     if (!image.GraphRunning || !image.DrawToScreen || image.PictureReady || image.Changes.Empty()) {
       return;
     }
@@ -246,8 +252,10 @@ int PictureDueInMs() {
   if (image.Changes.Empty()) return -1;
   if (image.PictureReady) return 0;
   if (!image.DrawToScreen) return -1;
-  const auto left = std::chrono::milliseconds(frameMs.load(std::memory_order_relaxed)) -
-                    (std::chrono::steady_clock::now() - image.FirstChange);
+  const auto now = std::chrono::steady_clock::now();
+  int limitMs = frameMs.load(std::memory_order_relaxed);
+  if (now - image.LastWait < kRecentWait) limitMs = std::max(limitMs, kWaitingProgramMs);
+  const auto left = std::chrono::milliseconds(limitMs) - (now - image.FirstChange);
   if (left <= std::chrono::steady_clock::duration::zero()) return 0;
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }

@@ -159,7 +159,7 @@ TEST_F(PresentTest, OnlyPixelsThatDifferFromTheWindowAreSent) {
 }
 
 // DrawToBitmap off: nothing changes. DrawToScreen off: the image changes, but nothing becomes
-// due for the window until it is on again, a frame later at most.
+// due for the window until it is on again.
 TEST_F(PresentTest, TheTwoSwitchesKeepDrawingFromTheImageOrFromTheWindow) {
   SetDrawToBitmap(false);
   PutPixel(10, 10, White);
@@ -178,7 +178,7 @@ TEST_F(PresentTest, TheTwoSwitchesKeepDrawingFromTheImageOrFromTheWindow) {
   SetDrawToScreen(true);
   const int due = gfx::PictureDueInMs();
   EXPECT_GT(due, 0);
-  EXPECT_LE(due, 16);
+  EXPECT_LE(due, 250);  // the program waited a moment ago: the longer limit of a waiting one
   EXPECT_FALSE(gfx::PresentTo(screen.data(), kPitch, 640, 480, false).Empty());
   EXPECT_EQ(screen[10 * kPitch + 10], Screen(White));
 }
