@@ -6,9 +6,9 @@
 
 #include "game/board.h"
 #include "game/play.h"
+#include "game/score_screen.h"
 #include "gfx/crt.h"
 #include "gfx/graph.h"
-#include "game/score_screen.h"
 
 namespace {
 
