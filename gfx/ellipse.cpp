@@ -58,6 +58,34 @@ std::vector<OutlineStep> TraceOutline(int rx, int ry) {
   return outline;
 }
 
+// Mirrors the first quadrant's steps into all four: `point` gets each outline point that lies in
+// the arc, `fillRows` the two rows between the outline points of a step that starts new rows
+// (left and right end, row; upper row first). A side with no point in the arc leaves its end at
+// the far edge of the coordinate range.
+template <typename Point, typename Rows>
+void MirrorOutline(const std::vector<OutlineStep>& outline, int x, int y, int start, int end,
+                   Point&& point, Rows&& fillRows) {
+  for (const OutlineStep& step : outline) {
+    const int xp = x + step.Xt;
+    const int xm = x - step.Xt;
+    const int yp = y + step.Yt;
+    const int ym = y - step.Yt;
+    int rightUpper = 32767, leftUpper = -32768, leftLower = -32768, rightLower = 32767;
+    auto plot = [&](int px, int py, float angle, int& remembered) {
+      if (!InArc(angle, start, end)) return;
+      point(px, py);
+      remembered = px;
+    };
+    plot(xp, yp, step.J, rightUpper);
+    plot(xm, yp, 180.0f - step.J, leftUpper);
+    plot(xm, ym, 180.0f + step.J, leftLower);
+    plot(xp, ym, 360.0f - step.J, rightLower);
+    if (step.FillRows && xp - xm >= 1) {
+      fillRows(leftUpper + 1, rightUpper - 1, yp, leftLower + 1, rightLower - 1, ym);
+    }
+  }
+}
+
 // A game draws discs of one or two sizes thousands of times: their outlines are traced once.
 const std::vector<OutlineStep>& Outline(int rx, int ry) {
   struct Entry {
@@ -114,26 +142,12 @@ void OnePassEllipse(int x, int y, const std::vector<OutlineStep>& outline, int s
     changed =
         Union(changed, WritePatternRow(image, runArea, a, b, r, pattern[r & 7], ink, background));
   };
-  for (const OutlineStep& step : outline) {
-    const int xp = x + step.Xt;
-    const int xm = x - step.Xt;
-    const int yp = y + step.Yt;
-    const int ym = y - step.Yt;
-    int rightUpper = 32767, leftUpper = -32768, leftLower = -32768, rightLower = 32767;
-    auto plot = [&](int px, int py, float angle, int& remembered) {
-      if (!InArc(angle, start, end)) return;
-      point(px, py);
-      remembered = px;
-    };
-    plot(xp, yp, step.J, rightUpper);
-    plot(xm, yp, 180.0f - step.J, leftUpper);
-    plot(xm, ym, 180.0f + step.J, leftLower);
-    plot(xp, ym, 360.0f - step.J, rightLower);
-    if (fill && step.FillRows && xp - xm >= 1) {
-      run(leftUpper + 1, rightUpper - 1, yp);
-      run(leftLower + 1, rightLower - 1, ym);
-    }
-  }
+  MirrorOutline(outline, x, y, start, end, point,
+                [&](int l1, int r1, int y1, int l2, int r2, int y2) {
+                  if (!fill) return;
+                  run(l1, r1, y1);
+                  run(l2, r2, y2);
+                });
   hold.Changed(changed);
 }
 
@@ -180,29 +194,15 @@ void GenericInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadiu
   }
   // A copy: a client's slot may draw other ellipses, which could push this one out of the cache.
   const std::vector<OutlineStep> outline = Outline(rx, ry);
-  for (const OutlineStep& step : outline) {
-    const int xp = x + step.Xt;
-    const int xm = x - step.Xt;
-    const int yp = y + step.Yt;
-    const int ym = y - step.Yt;
-    int rightUpper = 32767, leftUpper = -32768, leftLower = -32768, rightLower = 32767;
-    auto plot = [&](int px, int py, float angle, int& remembered) {
-      if (!InArc(angle, start, end)) return;
-      Ops().PutPixel(To16(px), To16(py), d.CurrentColor);
-      remembered = px;
-    };
-    plot(xp, yp, step.J, rightUpper);
-    plot(xm, yp, 180.0f - step.J, leftUpper);
-    plot(xm, ym, 180.0f + step.J, leftLower);
-    plot(xp, ym, 360.0f - step.J, rightLower);
-    if (step.FillRows && xp - xm >= 1) {
-      const std::uint16_t outlineColor = d.CurrentColor;
-      d.CurrentColor = d.Fill.Color;
-      Run(run, leftUpper + 1, rightUpper - 1, yp);
-      Run(run, leftLower + 1, rightLower - 1, ym);
-      d.CurrentColor = outlineColor;
-    }
-  }
+  auto point = [&d](int px, int py) { Ops().PutPixel(To16(px), To16(py), d.CurrentColor); };
+  MirrorOutline(outline, x, y, start, end, point,
+                [&d, run](int l1, int r1, int y1, int l2, int r2, int y2) {
+                  const std::uint16_t outlineColor = d.CurrentColor;
+                  d.CurrentColor = d.Fill.Color;
+                  Run(run, l1, r1, y1);
+                  Run(run, l2, r2, y2);
+                  d.CurrentColor = outlineColor;
+                });
 }
 
 // A circle is an outline-only ellipse whose vertical radius corrects for the aspect ratio.

@@ -40,15 +40,7 @@ void WriteUnderLock(Write write) {
 // to, so every run goes on to the pixel slot, whose default reports drawing too early.
 Rect SurfaceViewArea(bool clip) {
   if (!Mode().IsGraphMode) return Rect{-32768, -32768, 32767, 32767};
-  const ViewPort& view = Draw().View;
-  Rect area{0, 0, Mode().MaxX, Mode().MaxY};
-  if (clip) {
-    area.x0 = std::max(area.x0, static_cast<int>(view.StartX));
-    area.y0 = std::max(area.y0, static_cast<int>(view.StartY));
-    area.x1 = std::min(area.x1, view.StartX + view.Width);
-    area.y1 = std::min(area.y1, view.StartY + view.Height);
-  }
-  return area;
+  return ClipToView(Rect{0, 0, Mode().MaxX, Mode().MaxY}, clip);
 }
 
 }  // namespace

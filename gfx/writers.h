@@ -73,17 +73,20 @@ inline bool ClipRun(const Rect& area, int& x0, int& x1, int y) {
   return x0 <= x1;
 }
 
+// A surface's rectangle cut to the viewport while clip is on.
+inline Rect ClipToView(Rect area, bool clip) {
+  if (!clip) return area;
+  const ViewPort& view = Draw().View;
+  area.x0 = std::max(area.x0, static_cast<int>(view.StartX));
+  area.y0 = std::max(area.y0, static_cast<int>(view.StartY));
+  area.x1 = std::min(area.x1, view.StartX + view.Width);
+  area.y1 = std::min(area.y1, view.StartY + view.Height);
+  return area;
+}
+
 // The absolute rectangle a writer may touch: the viewport while clip is on, else the surface.
 inline Rect WriteArea(const BackingImage& image, bool clip) {
-  const ViewPort& view = Draw().View;
-  Rect area{0, 0, image.Width - 1, image.Height - 1};
-  if (clip) {
-    area.x0 = std::max(area.x0, static_cast<int>(view.StartX));
-    area.y0 = std::max(area.y0, static_cast<int>(view.StartY));
-    area.x1 = std::min(area.x1, view.StartX + view.Width);
-    area.y1 = std::min(area.y1, view.StartY + view.Height);
-  }
-  return area;
+  return ClipToView(Rect{0, 0, image.Width - 1, image.Height - 1}, clip);
 }
 
 // One pixel in the screen colour (copy).
