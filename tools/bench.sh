@@ -27,16 +27,12 @@ if command -v sway >/dev/null && command -v grim >/dev/null; then
 fi
 
 # steer_in_squares: from the countdown on, a turn every 300 ms around a 3 x 3 square, so that the
-# snake keeps going until ESC. Sets STEERING.
+# snake keeps going until ESC. One xdotool types them all: a new X client per key would cost the
+# server more than the game's drawing does. Sets STEERING.
 steer_in_squares() {
-  (
-    while :; do
-      for turn in Down Left Up Right; do
-        xdotool key "$turn" 2>/dev/null || exit 0
-        sleep 0.3
-      done
-    done
-  ) &
+  local turns=() _
+  for _ in $(seq 200); do turns+=(Down Left Up Right); done
+  xdotool key --delay 300 "${turns[@]}" 2>/dev/null &
   STEERING=$!
   xs_pids+=("$STEERING")
 }
@@ -50,7 +46,8 @@ play_cpu() {
   local server_before server_start
   server_before=$(xs_cpu_ticks "$XVFB")
   server_start=$(xs_now_ms)
-  CPU_GAME=$(xs_cpu_percent "$GAME" 4)
+  # Long enough that the kernel's 10 ms accounting tick resolves a tenth of a percent.
+  CPU_GAME=$(xs_cpu_percent "$GAME" 30)
   CPU_SERVER=$(awk -v t=$(($(xs_cpu_ticks "$XVFB") - server_before)) -v hz="$(getconf CLK_TCK)" \
     -v ms=$(($(xs_now_ms) - server_start)) 'BEGIN { printf "%.2f %%", 100 * t / hz / (ms / 1000) }')
   kill "$STEERING" 2>/dev/null || true
