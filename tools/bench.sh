@@ -44,12 +44,11 @@ play_cpu() {
   steer_in_squares
   sleep 5.5
   local server_before server_start
-  server_before=$(xs_cpu_ticks "$XVFB")
+  server_before=$(xs_cpu_ns "$XVFB")
   server_start=$(xs_now_ms)
-  # Long enough that the kernel's 10 ms accounting tick resolves a tenth of a percent.
+  # Long enough that a tenth of a percent is well above what a few stray wakes add.
   CPU_GAME=$(xs_cpu_percent "$GAME" 30)
-  CPU_SERVER=$(awk -v t=$(($(xs_cpu_ticks "$XVFB") - server_before)) -v hz="$(getconf CLK_TCK)" \
-    -v ms=$(($(xs_now_ms) - server_start)) 'BEGIN { printf "%.2f %%", 100 * t / hz / (ms / 1000) }')
+  CPU_SERVER=$(xs_cpu_since "$server_before" "$server_start" "$XVFB")
   kill "$STEERING" 2>/dev/null || true
   # The figure is a game's only if the snake was still going when it was taken.
   (($(xs_count white "$(xs_end_screen)") == 0)) || { echo "the snake died before ESC" >&2; exit 1; }

@@ -46,19 +46,21 @@ xs_wait_exit() {
   set -e
 }
 
-# xs_cpu_ticks PID: user + system time so far, in clock ticks.
-xs_cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# xs_cpu_ns PID: the CPU time its threads have run so far, in nanoseconds (the scheduler's own
+# count: the clock-tick figures of /proc/PID/stat are too coarse for a tenth of a percent).
+xs_cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%d", ns }'; }
 
-# xs_cpu_percent PID SECONDS: the process's CPU use over the next SECONDS, in % of one core;
-# "< N %" when it used less than the clock tick the kernel counts in.
+# xs_cpu_since NS MS PID: % of one core that PID used since xs_cpu_ns gave NS at xs_now_ms MS.
+xs_cpu_since() {
+  awk -v ns=$(($(xs_cpu_ns "$3") - $1)) -v ms=$(($(xs_now_ms) - $2)) \
+    'BEGIN { printf "%.2f %%", 100 * ns / 1e6 / ms }'
+}
+
+# xs_cpu_percent PID SECONDS: the process's CPU use over the next SECONDS, in % of one core.
 xs_cpu_percent() {
-  local hz before after start end
-  hz=$(getconf CLK_TCK)
-  before=$(xs_cpu_ticks "$1")
+  local before start
+  before=$(xs_cpu_ns "$1")
   start=$(xs_now_ms)
   sleep "$2"
-  after=$(xs_cpu_ticks "$1")
-  end=$(xs_now_ms)
-  awk -v t=$((after - before)) -v hz="$hz" -v ms=$((end - start)) \
-    'BEGIN { if (t == 0) printf "< %.2f %%", 100 / hz / (ms / 1000); else printf "%.2f %%", 100 * t / hz / (ms / 1000) }'
+  xs_cpu_since "$before" "$start" "$1"
 }
