@@ -297,6 +297,16 @@ TEST_F(WindowTest, RepaintsFromTheBackingImageAfterBeingHiddenAndResized) {
   EXPECT_EQ(GetMaxX(), 639) << "a framed mode keeps its size";
 }
 
+// Reads as many keys as expected and compares them. Everything typed has been read by then (the
+// last key typed came last), so nothing further waits: nothing was queued twice.
+void ExpectKeys(const std::vector<int>& expected) {
+  std::vector<int> got;
+  for (std::size_t i = 0; i < expected.size(); ++i) got.push_back(NextKey());
+  EXPECT_EQ(got, expected);
+  Pause(50);
+  EXPECT_FALSE(KeyPressed());
+}
+
 TEST_F(WindowTest, KeysArriveAsTheirTableBytes) {
   Open();
   const std::string id = std::to_string(window_);
@@ -311,12 +321,7 @@ TEST_F(WindowTest, KeysArriveAsTheirTableBytes) {
 
   const std::vector<int> expected{0, 72, 119, 13, 27, 0,  94, 0,   105, 8,
                                   9, 13, 0,   71, 0,  68, 72, 233, 122};
-  std::vector<int> got;
-  for (std::size_t i = 0; i < expected.size(); ++i) got.push_back(NextKey());
-  EXPECT_EQ(got, expected);
-  // Everything sent has been read by now ("z" came last): nothing was queued twice.
-  Pause(50);
-  EXPECT_FALSE(KeyPressed());
+  ExpectKeys(expected);
 }
 
 // Typed through the server's input device, as a keyboard types, into the focused window: control
@@ -331,11 +336,7 @@ TEST_F(WindowTest, ControlCharactersAndEditingKeysArriveAsOnTheClassicPlatform) 
 
   const std::vector<int> expected{1, 3,  26, 27, 10, 127, 120, 88, 9, 0,  82, 0,  83, 0,  73,
                                   0, 81, 0,  79, 0,  71,  0,   72, 0, 81, 0,  82, 0,  83, 122};
-  std::vector<int> got;
-  for (std::size_t i = 0; i < expected.size(); ++i) got.push_back(NextKey());
-  EXPECT_EQ(got, expected);
-  Pause(50);
-  EXPECT_FALSE(KeyPressed());
+  ExpectKeys(expected);
 }
 
 // The server repeats a held key (after its delay, 660 ms by default, then 25 a second): each
@@ -671,11 +672,7 @@ TEST_F(WaylandWindowTest, KeysArriveAsTheirTableBytes) {
   ASSERT_EQ(compositor_.Run(keys).ExitCode, 0);
 
   const std::vector<int> expected{0, 72, 119, 13, 27, 8, 9, 13, 0, 71, 0, 68, 72, 233, 122};
-  std::vector<int> got;
-  for (std::size_t i = 0; i < expected.size(); ++i) got.push_back(NextKey());
-  EXPECT_EQ(got, expected);
-  Pause(50);
-  EXPECT_FALSE(KeyPressed());
+  ExpectKeys(expected);
 }
 
 TEST_F(WaylandWindowTest, TheCompositorsCloseRequestEndsAWaitingReadKey) {
