@@ -583,15 +583,11 @@ void Present(bool full) {
   SDL_Surface* target = surface != nullptr ? PresentTarget(surface) : nullptr;
   if (target == nullptr) return;
   if (full) SDL_FillRect(target, nullptr, 0);
-  constexpr int kMostRects = 64;
-  Rect shown[kMostRects];
   if (SDL_MUSTLOCK(target)) SDL_LockSurface(target);
-  const int count = PresentTo(static_cast<std::uint32_t*>(target->pixels), target->pitch / 4,
-                              target->w, target->h, full, shown, kMostRects);
+  const Rect box = PresentTo(static_cast<std::uint32_t*>(target->pixels), target->pitch / 4,
+                             target->w, target->h, full);
   if (SDL_MUSTLOCK(target)) SDL_UnlockSurface(target);
-  if (count == 0) return;
-  Rect box;
-  for (int i = 0; i < count; ++i) box = Union(box, shown[i]);
+  if (box.Empty()) return;
   SDL_Rect changed{box.x0, box.y0, box.x1 - box.x0 + 1, box.y1 - box.y0 + 1};
   if (full) changed = SDL_Rect{0, 0, surface->w, surface->h};
   if (target != surface) SDL_BlitSurface(target, &changed, surface, &changed);
