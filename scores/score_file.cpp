@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <utility>
@@ -28,7 +29,11 @@ constexpr const char* kLockFileName = "scores.db.lock";
 // it behind for the next run to reuse, so nothing accumulates.
 constexpr const char* kTempFileName = "scores.db.tmp";
 constexpr const char* kDamagedFileName = "scores.db.damaged";
-constexpr int kMaxDamagedCopies = 99;
+constexpr int kNumberedDamagedCopies = 99;
+// A rewritten table keeps the old one's read and write bits and nothing else: setuid, setgid,
+// sticky or execute bits on a table were never the player's, and another user who planted a file
+// with them in a shared directory must not get them back on a file this run wrote.
+constexpr mode_t kKeptModeBits = 0666;
 constexpr std::size_t kScoresOffset = 256;
 constexpr std::size_t kSizeOffset = kMaxScoreEntries * kScoreEntryBytes;
 constexpr auto kLockPoll = std::chrono::milliseconds(10);
@@ -85,6 +90,13 @@ void Say(const std::string& line) {
 [[noreturn]] void RefuseSystemError(const char* name, int systemError,
                                     runtime::IoDirection direction) {
   Refuse(std::string(name) + ": " + std::strerror(systemError),
+         runtime::IoResultFromErrno(systemError, direction));
+}
+
+// Where a step acts on two files, the message names the one the failure is about and the step.
+[[noreturn]] void RefuseStep(const char* name, const char* step, int systemError,
+                             runtime::IoDirection direction) {
+  Refuse(std::string(name) + " " + step + ": " + std::strerror(systemError),
          runtime::IoResultFromErrno(systemError, direction));
 }
 
@@ -177,7 +189,17 @@ class TableLock {
     const Opened lock = OpenRegular(kLockFileName, O_RDONLY | O_CREAT);
     if (lock.Irregular()) RefuseKind(kLockFileName, lock.kind);
     if (lock.fd < 0) RefuseSystemError(kLockFileName, lock.error, runtime::IoDirection::kOpen);
+    GiveRootsLockAway(lock.fd);
     return lock.fd;
+  }
+
+  // A lock made by a run as root in a directory that is not root's goes to the directory's
+  // owner, as the table does: root's umask could close it to the player, whose every later run
+  // would then stop at it. Best effort, since the lock serves this run either way.
+  static void GiveRootsLockAway(int fd) {
+    struct stat lock, dir;
+    if (geteuid() != 0 || fstat(fd, &lock) != 0 || stat(".", &dir) != 0) return;
+    if (lock.st_uid == 0 && dir.st_uid != 0) (void)!fchown(fd, dir.st_uid, dir.st_gid);
   }
 
   void Wait() {
@@ -210,6 +232,11 @@ class TableLock {
   RefuseSystemError(kTempFileName, systemError, runtime::IoDirection::kWrite);
 }
 
+[[noreturn]] void FailStepAndRemove(const char* name, const char* step, int systemError) {
+  unlink(kTempFileName);
+  RefuseStep(name, step, systemError, runtime::IoDirection::kWrite);
+}
+
 void SyncDirectory() {
   // The new table is already in place; a directory that cannot be flushed only makes the rename
   // less durable, which is no reason to stop the program after the fact.
@@ -226,45 +253,84 @@ bool MoveWithoutReplacing(const char* from, const char* to) {
   return unlink(from) == 0 || errno == ENOENT;
 }
 
-// Keeps a damaged table for the player to look at: never deleted, never overwritten.
+// The name of the attempt-th try at keeping a damaged table: "scores.db.damaged", then ".1" to
+// ".99"; once those are all taken, the time and the process number, which cannot run out, so a
+// hundred damaged tables never stop the game. A further number follows only when even that name
+// is taken (the same run trying again within the second).
+std::string DamagedName(int attempt) {
+  std::string name = kDamagedFileName;
+  if (attempt == 0) return name;
+  if (attempt <= kNumberedDamagedCopies) return name + "." + std::to_string(attempt);
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  char stamp[32] = "";
+  if (gmtime_r(&now, &utc) != nullptr) std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+  name += std::string(".") + stamp + "." + std::to_string(getpid());
+  const int again = attempt - kNumberedDamagedCopies - 1;
+  return again == 0 ? name : name + "." + std::to_string(again);
+}
+
+// Keeps a damaged table for the player to look at: never deleted, never overwritten. Only a name
+// that is taken leads to the next one; any other failure is about the table itself (another
+// user's, in a sticky directory), so that is the file the message names.
 void MoveAside() {
-  std::string target = kDamagedFileName;
-  for (int copy = 1; !MoveWithoutReplacing(kScoreFileName, target.c_str()); ++copy) {
-    if (errno != EEXIST || copy > kMaxDamagedCopies) {
-      const int error = errno;
-      unlink(kTempFileName);
-      RefuseSystemError(target.c_str(), error, runtime::IoDirection::kWrite);
+  std::string target;
+  for (int attempt = 0;; ++attempt) {
+    target = DamagedName(attempt);
+    if (MoveWithoutReplacing(kScoreFileName, target.c_str())) break;
+    if (errno != EEXIST) {
+      FailStepAndRemove(kScoreFileName, "is damaged and could not be moved aside", errno);
     }
-    target = std::string(kDamagedFileName) + "." + std::to_string(copy);
   }
   Say(std::string(kScoreFileName) + " was damaged: it was moved to " + target +
       " and a new table started");
 }
 
+struct Loaded {
+  TRec table;
+  bool found = false;   // a regular file was there, whatever it held
+  struct stat file {};  // that file's owner, group and mode
+  bool damaged = false;
+};
+
+// A run as root writes the new table as its player: the old table's owner and group, or where
+// there was none, the directory's. Otherwise one run as root (say, `make run` to install packages)
+// would leave a table its player can no longer write. An ordinary user's run cannot give files
+// away, and its new table is simply its own.
+void KeepOwner(int temp, const Loaded& loaded) {
+  if (geteuid() != 0) return;
+  struct stat owner = loaded.file;
+  if (!loaded.found && stat(".", &owner) != 0) {
+    FailStepAndRemove("the table's directory", "could not be looked at", errno);
+  }
+  if (fchown(temp, owner.st_uid, owner.st_gid) != 0) {
+    FailStepAndRemove(kTempFileName, "could not be given the table's owner", errno);
+  }
+}
+
 // Writes the whole table beside "scores.db" and renames it over the old one, so that a crash at
 // any moment leaves either the old table or the new one.
-void ReplaceTable(const TRecBytes& bytes, int keptMode, bool damaged) {
+void ReplaceTable(const TRecBytes& bytes, const Loaded& loaded) {
   if (unlink(kTempFileName) != 0 && errno != ENOENT) {
     RefuseSystemError(kTempFileName, errno, runtime::IoDirection::kWrite);
   }
   constexpr int kTempFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   FileDescriptor temp(open(kTempFileName, kTempFlags, 0666));
   if (!temp.Valid()) RefuseSystemError(kTempFileName, errno, runtime::IoDirection::kOpen);
-  // The rewritten file keeps the permissions the player gave the old one.
-  if (keptMode >= 0) fchmod(temp.Get(), static_cast<mode_t>(keptMode));
+  KeepOwner(temp.Get(), loaded);
+  // The rewritten file keeps the read and write permissions the player gave the old one.
+  if (loaded.found) fchmod(temp.Get(), loaded.file.st_mode & kKeptModeBits);
   if (!WriteAll(temp.Get(), bytes) || fsync(temp.Get()) != 0) FailAndRemove(errno);
   if (temp.Close() != 0) FailAndRemove(errno);
-  if (damaged) MoveAside();
+  if (loaded.damaged) MoveAside();
   if (ReplaceHook hook = Settings().beforeReplace) hook();
-  if (rename(kTempFileName, kScoreFileName) != 0) FailAndRemove(errno);
+  // The new table is ours; what stops a rename is the old one (another user's file in a sticky
+  // directory), so that is the file the message names.
+  if (rename(kTempFileName, kScoreFileName) != 0) {
+    FailStepAndRemove(kScoreFileName, "could not be replaced", errno);
+  }
   SyncDirectory();
 }
-
-struct Loaded {
-  TRec table;
-  int mode = -1;  // permissions of the file that was read
-  bool damaged = false;
-};
 
 // The table to merge into. Only a missing file means no table yet; a file shorter than one
 // record holds none either. Any other file that cannot be opened for reading and writing, or
@@ -276,8 +342,10 @@ Loaded LoadForMerge() {
   if (opened.Irregular()) RefuseKind(kScoreFileName, opened.kind);
   if (opened.fd < 0) RefuseSystemError(kScoreFileName, opened.error, runtime::IoDirection::kOpen);
   FileDescriptor file(opened.fd);
-  struct stat info;
-  if (fstat(file.Get(), &info) == 0) loaded.mode = static_cast<int>(info.st_mode & 07777);
+  if (fstat(file.Get(), &loaded.file) != 0) {
+    RefuseSystemError(kScoreFileName, errno, runtime::IoDirection::kOpen);
+  }
+  loaded.found = true;
   TRecBytes bytes;
   const ReadOutcome outcome = ReadRecord(file.Get(), bytes);
   if (outcome == ReadOutcome::kError) {
@@ -383,5 +451,5 @@ void RefreshScores(std::uint16_t Scores, ShortString Name) {
   scores::MergeScore(loaded.table, temp);
   TRecBytes bytes;
   scores::EncodeRec(loaded.table, bytes);
-  scores::ReplaceTable(bytes, loaded.mode, loaded.damaged);
+  scores::ReplaceTable(bytes, loaded);
 }

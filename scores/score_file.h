@@ -31,10 +31,11 @@ using TRecBytes = std::array<std::uint8_t, kScoreRecordBytes>;
 
 // Merges one result into the table in "scores.db" and rewrites the file, atomically and under a
 // lock shared with other runs. Called once at the end of a run whose best score is not 0. Only
-// regular files are read or written. A damaged table is moved aside to "scores.db.damaged" and a
-// new one started. Any failure (a file that cannot be used, a lock not given up in time) says why
-// on standard error and ends the program through the run-time error report with the I/O result
-// code, the table untouched.
+// regular files are read or written. The new table keeps the old one's read and write bits, and
+// a run as root leaves it to its owner. A damaged table is moved aside to "scores.db.damaged" (or
+// the next free name) and a new one started. Any failure (a file that cannot be used, a lock not
+// given up in time) says which file and why on standard error and ends the program through the
+// run-time error report with the I/O result code, the table untouched.
 void RefreshScores(std::uint16_t Scores, ShortString Name);
 
 namespace scores {

@@ -198,13 +198,101 @@ TEST_F(ScoreFile, DamagedTableIsMovedAsideAndTheResultStartsANewTable) {
   }
 }
 
-TEST_F(ScoreFile, RewriteKeepsThePermissionsOfTheOldFile) {
-  WriteFile("scores.db", Record({{"a", 1}}));
+mode_t ModeOf(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The rewrite keeps the permissions the player gave the table, but only its read and write bits:
+// a table planted with setuid, setgid or execute bits (a valid table that is also a program) must
+// not come back from a run as root as root's program with those bits.
+TEST_F(ScoreFile, RewriteKeepsOnlyTheReadAndWriteBitsOfTheOldFile) {
+  const std::pair<mode_t, mode_t> modes[] = {{0640, 0640}, {06777, 0666}, {01755, 0644}};
+  for (const auto& [before, after] : modes) {
+    WriteFile("scores.db", Record({{"a", 1}}));
+    ASSERT_EQ(chmod("scores.db", before), 0);
+    Merge(2, "b");
+    EXPECT_EQ(ModeOf("scores.db"), after) << std::oct << "old mode " << before;
+  }
+}
+
+// One run as root (`make run` installs packages as root) left the table root's, and every later
+// run of its player stopped at it. Now a run as root leaves the table to its owner, and a table it
+// makes, and the lock it makes, to the directory's owner, even with a umask that closes them.
+TEST_F(ScoreFile, RunAsRootLeavesTheTableToItsPlayer) {
+  if (geteuid() != 0) GTEST_SKIP() << "only a run as root can give files to another user";
+  constexpr uid_t kPlayer = 65534;  // the user DropPrivileges becomes
+  constexpr gid_t kTableGroup = 12345, kDirectoryGroup = 23456;
+  ASSERT_EQ(chown(Dir().c_str(), kPlayer, kDirectoryGroup), 0);
+  WriteFile("scores.db", Record({{"player", 3}}));
+  ASSERT_EQ(chown("scores.db", kPlayer, kTableGroup), 0);
   ASSERT_EQ(chmod("scores.db", 0640), 0);
-  Merge(2, "b");
+  const mode_t umaskBefore = umask(077);
+  Merge(4, "root");
   struct stat info;
   ASSERT_EQ(stat("scores.db", &info), 0);
+  EXPECT_EQ(info.st_uid, kPlayer);
+  EXPECT_EQ(info.st_gid, kTableGroup);
   EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_TRUE(ChildSucceeds([] {
+    Merge(5, "player again");
+    return true;
+  })) << "the player's next run could not record";
+  EXPECT_EQ(RowsOf(ReadFile("scores.db")),
+            (std::vector<Row>{{"player again", 5}, {"root", 4}, {"player", 3}}));
+
+  ASSERT_EQ(unlink("scores.db"), 0);
+  Merge(6, "root");
+  umask(umaskBefore);
+  ASSERT_EQ(stat("scores.db", &info), 0);
+  EXPECT_EQ(info.st_uid, kPlayer) << "a new table goes to the directory's owner";
+  EXPECT_EQ(info.st_gid, kDirectoryGroup);
+  EXPECT_TRUE(ChildSucceeds([] {
+    Merge(7, "player");
+    return true;
+  }));
+  EXPECT_EQ(RowsOf(ReadFile("scores.db")), (std::vector<Row>{{"player", 7}, {"root", 6}}));
+}
+
+// A hundred damaged tables kept already: the numbered names are all taken, and the next damaged
+// tables still go aside, each under a name of its own, and the result starts a new table.
+TEST_F(ScoreFile, DamagedTablesBeyondTheNumberedNamesAreStillMovedAside) {
+  std::vector<std::string> numbered = {"scores.db.damaged"};
+  for (int k = 1; k <= 99; ++k) numbered.push_back("scores.db.damaged." + std::to_string(k));
+  for (std::size_t k = 0; k < numbered.size(); ++k) {
+    WriteFile(numbered[k], Bytes{static_cast<std::uint8_t>(k)});
+  }
+  std::vector<Bytes> damaged;
+  for (int run = 0; run < 3; ++run) {
+    damaged.push_back(Record({{"low", 1}, {"run" + std::to_string(run), 2}}));
+    WriteFile("scores.db", damaged.back());
+    // In a child: the 101st used to end the run, and in-process the test with it.
+    testing::internal::CaptureStderr();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      Merge(9, "in");
+      _exit(0);
+    }
+    const int code = WaitExit(pid);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(code, 0) << said;
+    EXPECT_NE(said.find("damaged: it was moved to scores.db.damaged."), std::string::npos) << said;
+    EXPECT_EQ(RowsOf(ReadFile("scores.db")), (std::vector<Row>{{"in", 9}})) << run;
+  }
+  std::vector<Bytes> keptBeyond;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("scores.db.damaged.") &&
+        std::find(numbered.begin(), numbered.end(), name) == numbered.end()) {
+      keptBeyond.push_back(ReadFile(name));
+    }
+  }
+  std::sort(keptBeyond.begin(), keptBeyond.end());
+  std::sort(damaged.begin(), damaged.end());
+  EXPECT_EQ(keptBeyond, damaged) << "each damaged table kept once, none over another";
+  for (std::size_t k = 0; k < numbered.size(); ++k) {
+    EXPECT_EQ(ReadFile(numbered[k]), Bytes{static_cast<std::uint8_t>(k)}) << numbered[k];
+  }
 }
 
 TEST_F(ScoreFile, TemporaryLeftByAKilledRunIsReused) {
@@ -299,6 +387,35 @@ TEST_F(ScoreFileDeathTest, UnreadableTableStopsWithCode5AndStaysUnchanged) {
       testing::ExitedWithCode(5), "scores.db: Permission denied; the score was not recorded");
   ASSERT_EQ(chmod("scores.db", 0644), 0);
   EXPECT_EQ(ReadFile("scores.db"), original);
+}
+
+// Another user's table in a sticky directory can be neither moved aside (when damaged) nor
+// replaced: the run stops with code 5, and the message names that table, not the name it was
+// being moved to or the new table.
+TEST_F(ScoreFileDeathTest, AnotherUsersTableInAStickyDirectoryIsTheFileNamed) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root can give the table to another user";
+  ASSERT_EQ(chmod(Dir().c_str(), 01777), 0);
+  const auto mergeUnprivileged = [] {
+    if (!DropPrivileges()) _exit(99);
+    Merge(9, "mine");
+  };
+  const Bytes damaged = Record({{"low", 1}, {"high", 2}});
+  WriteFile("scores.db", damaged);
+  ASSERT_EQ(chown("scores.db", 12345, 12345), 0);
+  ASSERT_EQ(chmod("scores.db", 0666), 0);
+  WriteFile("scores.db.damaged", Bytes{1});
+  EXPECT_EXIT(mergeUnprivileged(), testing::ExitedWithCode(5),
+              "^scores.db is damaged and could not be moved aside: Operation not permitted; the "
+              "score was not recorded\n$");
+  EXPECT_EQ(ReadFile("scores.db"), damaged);
+
+  const Bytes theirs = Record({{"theirs", 4}});
+  WriteFile("scores.db", theirs);
+  EXPECT_EXIT(mergeUnprivileged(), testing::ExitedWithCode(5),
+              "^scores.db could not be replaced: Operation not permitted; the score was not "
+              "recorded\n$");
+  EXPECT_EQ(ReadFile("scores.db"), theirs);
+  EXPECT_FALSE(Exists("scores.db.tmp"));
 }
 
 // Open, read and merge would block for good on a FIFO; a FIFO as the lock would hang the merge
