@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -28,13 +30,14 @@ constexpr int kReadEnd = -1;          // end of input
 constexpr int kReadTimeout = -2;
 
 // Signals that end or stop the program while the terminal is in raw mode; their handlers put the
-// terminal back first.
+// terminal back first. A hang-up does not end it: it ends the name (see ForgetTerminal).
 constexpr std::array<int, 5> kGuardedSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
 
 struct ConsoleContext {
   termios Saved{};  // the terminal's mode before the editor changed it
   termios Raw{};
   volatile std::sig_atomic_t RawActive = 0;
+  volatile std::sig_atomic_t HungUp = 0;               // the terminal is gone
   std::array<bool, kGuardedSignals.size()> Guarded{};  // we replaced the default action
 };
 
@@ -50,6 +53,34 @@ void RestoreTerminal() {
 void OnFatalSignal(int signal) {
   RestoreTerminal();
   raise(signal);
+}
+
+// The terminal hung up at the name prompt: that is the end of the input, as a closed input is,
+// and the run records the name typed so far and ends as after Enter. Reads end at once from here
+// on (standard input becomes /dev/null, which also ends a read about to start), and what would
+// have been written to the terminal goes nowhere rather than failing. Async-signal-safe.
+void ForgetTerminal() {
+  RestoreTerminal();
+  console.HungUp = 1;
+  struct stat terminal;
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null < 0) return;
+  if (fstat(STDIN_FILENO, &terminal) == 0) {
+    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+      struct stat out;
+      if (fstat(fd, &out) == 0 && S_ISCHR(out.st_mode) && out.st_rdev == terminal.st_rdev) {
+        dup2(null, fd);
+      }
+    }
+  }
+  dup2(null, STDIN_FILENO);
+  close(null);
+}
+
+void OnHangUp(int) {
+  const int savedErrno = errno;
+  if (!console.HungUp) ForgetTerminal();
+  errno = savedErrno;
 }
 
 // Ctrl+Z: leave the terminal usable while stopped and take it back when continued. Stopping with
@@ -68,6 +99,8 @@ void InstallGuard(int signal) {
   sigemptyset(&action.sa_mask);
   if (signal == SIGTSTP) {
     action.sa_handler = OnStopSignal;
+  } else if (signal == SIGHUP) {
+    action.sa_handler = OnHangUp;  // no SA_RESTART: the read waiting for a key returns
   } else {
     action.sa_handler = OnFatalSignal;
     action.sa_flags = SA_RESETHAND | SA_NODEFER;
@@ -85,9 +118,13 @@ void GuardSignals() {
   }
 }
 
+// After a hang-up the run ends as after Enter: a second one (a shell passing it on to its jobs)
+// must not end it before its result is recorded.
 void UnguardSignals() {
   for (std::size_t i = 0; i < kGuardedSignals.size(); ++i) {
-    if (console.Guarded[i]) std::signal(kGuardedSignals[i], SIG_DFL);
+    const int signal = kGuardedSignals[i];
+    if (console.Guarded[i])
+      std::signal(signal, signal == SIGHUP && console.HungUp ? SIG_IGN : SIG_DFL);
     console.Guarded[i] = false;
   }
 }
@@ -167,6 +204,12 @@ int ReadByte(int timeoutMs = -1) {
     unsigned char byte;
     const ssize_t n = read(STDIN_FILENO, &byte, 1);
     if (n == 1) return byte;
+    // In raw mode a terminal has no end of input of its own: an end, or EIO, is a hang-up whose
+    // signal is ignored or has not come yet.
+    if (console.RawActive && (n == 0 || errno == EIO)) {
+      if (!console.HungUp) ForgetTerminal();
+      return kReadEnd;
+    }
     // A closed standard input has nothing more to give, as a pipe at its end.
     if (n == 0 || errno == EBADF) return kReadEnd;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "gfx/crt.h"
 
@@ -80,6 +81,12 @@ class Terminal {
 
   void Send(const std::string& bytes) {
     ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  // The terminal goes away, as when its window is closed: the child's reads and writes on it fail.
+  void HangUp() {
+    Drain();
+    close(std::exchange(master_, -1));
   }
 
   // Everything the child has written to the terminal so far, waiting until it contains text.
@@ -313,7 +320,7 @@ TEST(LineEditor, EchoKeepsWideCharactersInTheirColumns) {
 }
 
 TEST(LineEditor, TerminalIsRestoredWhenTheProgramIsKilledOrStopped) {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int signal : {SIGINT, SIGTERM}) {
     Terminal terminal;
     ASSERT_TRUE(terminal.WaitForRawMode());
     kill(terminal.Pid(), signal);
@@ -339,6 +346,38 @@ TEST(LineEditor, TerminalIsRestoredWhenTheProgramIsKilledOrStopped) {
   const Terminal::Result result = terminal.Finish();
   EXPECT_EQ(result.Line, "abc");
   EXPECT_TRUE(result.ModeRestored);
+}
+
+// What the game does after the name: the score on a line of its own. The exit code says whether
+// that write went through (3 if not) and whether the name was the one typed (4 if not).
+void NameThenScore() {
+  const ShortString name = ReadLine();
+  const bool written = std::printf("7\n") == 2 && std::fflush(stdout) == 0;
+  _exit(!written ? 3 : name.View() == "ab" ? 0 : 4);
+}
+
+// A hang-up at the prompt ends the input as a closed one does: the name typed so far is the
+// name, and the run goes on to its score and its end as after Enter. It comes as the hang-up
+// signal, or, where that is ignored or has not come yet, as reads that fail once the terminal is
+// gone; either way what would have been written to the gone terminal must not fail the run.
+TEST(LineEditor, HangUpEndsTheNameAsEnterDoes) {
+  for (const bool signalled : {true, false}) {
+    Terminal terminal(NameThenScore);
+    ASSERT_TRUE(terminal.WaitForRawMode());
+    terminal.Send("ab");
+    ASSERT_TRUE(terminal.WaitForOutput("ab"));
+    if (signalled) {
+      kill(terminal.Pid(), SIGHUP);
+    } else {
+      terminal.HangUp();
+    }
+    const Terminal::Result result = terminal.Finish();
+    EXPECT_TRUE(WIFEXITED(result.Status) && WEXITSTATUS(result.Status) == 0)
+        << (signalled ? "signal: " : "gone: ") << "status " << result.Status;
+    if (signalled) {
+      EXPECT_TRUE(IsLineMode(terminal.Mode())) << "the terminal's mode is back";
+    }
+  }
 }
 
 TEST(LineEditor, FailedEchoEndsWithTheRunTimeErrorAndRestoresTheTerminal) {
