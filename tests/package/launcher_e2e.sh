@@ -3,7 +3,8 @@
 #   launcher_e2e.sh deb PACKAGE_DIR VERSION   the .deb unpacked with dpkg-deb -x, XDG_DATA_HOME unset
 #   launcher_e2e.sh prefix BUILD_DIR          `cmake --install --prefix $HOME/.local`, XDG_DATA_HOME set
 # The player's directory does not exist before; the game runs in it, not where it was started;
-# Quit from the first menu ends with exit code 0, nothing asked; the directory stays.
+# Quit from the first menu ends with exit code 0, nothing asked; the directory stays. A HOME that
+# is not an absolute path is refused first.
 set -euo pipefail
 skip=77
 for tool in Xvfb xdotool xwd convert dpkg-deb; do
@@ -29,6 +30,21 @@ case "$1" in
   *) echo "unknown kind $1"; exit 2 ;;
 esac
 [ ! -e "$table" ] || { echo "$table exists before the first start"; exit 1; }
+
+# No usable place named: a relative HOME, with a CDPATH that leads a relative cd elsewhere, or
+# "-", which mkdir would take for an option. The launcher says so and stops (code 2) before the
+# game starts; nothing is created, and nothing goes to standard output.
+start=$xs_work/start
+mkdir -p "$start" "$xs_work/cdpath/rel/.local/share/snake-garden"
+for bad in rel -; do
+  code=0
+  (cd "$start" && exec env -u XDG_DATA_HOME -u DISPLAY HOME="$bad" CDPATH="$xs_work/cdpath" \
+    "$launcher" >"$xs_work/bad.out" 2>"$xs_work/bad.err") || code=$?
+  echo "HOME=$bad: exit code $code, says: $(cat "$xs_work/bad.err" "$xs_work/bad.out")"
+  [ "$code" -eq 2 ] && [ ! -s "$xs_work/bad.out" ] && [ -z "$(ls -A "$start")" ] &&
+    grep -q 'neither XDG_DATA_HOME nor HOME is an absolute path' "$xs_work/bad.err" ||
+    { echo "HOME=$bad was not refused as it should be"; exit 1; }
+done
 
 xs_start_xvfb 1280x1024
 xs_start_game "$launcher"
