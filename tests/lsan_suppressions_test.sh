@@ -13,11 +13,13 @@ if [ "$built" != "$listed" ]; then
   diff <(echo "$built") <(echo "$listed") || true
   exit 1
 fi
-if ! nm "$game" | grep -q ' __asan_init'; then
+# Read whole before grep: grep -q stops at the first match, and nm, cut short, fails the pipe.
+symbols=$(nm "$game")
+if ! grep -q ' __asan_init' <<<"$symbols"; then
   echo "the lists agree; the game is not an address-sanitizer build, so it carries none"
   exit 0
 fi
-nm "$game" | grep -q ' T __lsan_default_suppressions$' || {
+grep -q ' T __lsan_default_suppressions$' <<<"$symbols" || {
   echo "an address-sanitizer build of the game without its own leak suppressions"
   exit 1
 }
