@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "gfx/core/hooks.h"
 #include "gfx/graph.h"
-#include "gfx/hooks.h"
-#include "gfx/platform.h"
+#include "gfx/platform/headless/headless_window.h"
 
 namespace {
 

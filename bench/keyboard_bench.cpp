@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "gfx/crt.h"
 #include "gfx/graph.h"
-#include "gfx/platform.h"
+#include "gfx/keyboard.h"
+#include "gfx/platform/headless/headless_window.h"
 
 // How fast a key reaches a program waiting in ReadKey, and what the waiting costs, each beside a
 // baseline from the same run: a bare mutex and condition variable hand-off (the floor) and a

@@ -5,11 +5,12 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/context.h"
-#include "gfx/font.h"
+#include "gfx/core/layer.h"
+#include "gfx/core/palette.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
-#include "gfx/platform.h"
+#include "gfx/platform/headless/headless_window.h"
+#include "gfx/text/font.h"
 
 namespace {
 

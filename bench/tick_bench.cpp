@@ -9,10 +9,10 @@
 #include "game/board.h"
 #include "game/play.h"
 #include "game/snake.h"
-#include "gfx/context.h"
+#include "gfx/core/palette.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
-#include "gfx/platform.h"
+#include "gfx/platform/headless/headless_window.h"
 
 namespace {
 

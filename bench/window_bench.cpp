@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "gfx/crt.h"
 #include "gfx/graph.h"
-#include "gfx/platform.h"
+#include "gfx/keyboard.h"
+#include "gfx/platform/headless/headless_window.h"
 #include "tests/sway.h"
 #include "tests/xvfb.h"
 

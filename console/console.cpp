@@ -1,223 +1,38 @@
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
+#include "console/console.h"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "gfx/crt.h"
-#include "runtime/run_error.h"
+#include "console/terminal.h"
 
-// The console side of the layer: clearing the terminal at start-up and reading the player's name
-// at the end. On a terminal the name is typed into a small line editor running in raw mode; from
-// a pipe or file a line is read as it comes. The editor moves and overwrites whole UTF-8
+// The console side of the program: clearing the terminal at start-up and reading the player's
+// name at the end. On a terminal the name is typed into a small line editor running in raw mode;
+// from a pipe or file a line is read as it comes. The editor moves and overwrites whole UTF-8
 // characters, so that what the player sees is what is stored; a byte that is not part of a valid
-// UTF-8 sequence counts as one character. The name itself is kept as bytes.
+// UTF-8 sequence counts as one character. The name itself is kept as bytes. What differs between
+// operating systems is in terminal.h's functions, one file per system (console_posix.cpp).
 
+namespace console {
 namespace {
 
 constexpr int kEditorWidth = 254;     // bytes the name line editor accepts
 constexpr int kEscapeTimeoutMs = 50;  // how long a lone Escape waits for the rest of a sequence
-constexpr int kReadEnd = -1;          // end of input
-constexpr int kReadTimeout = -2;
-
-// Signals that end or stop the program while the terminal is in raw mode; their handlers put the
-// terminal back first. A hang-up does not end it: it ends the name (see ForgetTerminal).
-constexpr std::array<int, 5> kGuardedSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
-
-struct ConsoleContext {
-  termios Saved{};  // the terminal's mode before the editor changed it
-  termios Raw{};
-  volatile std::sig_atomic_t RawActive = 0;
-  volatile std::sig_atomic_t HungUp = 0;               // the terminal is gone
-  std::array<bool, kGuardedSignals.size()> Guarded{};  // we replaced the default action
-};
-
-ConsoleContext console;
-
-void RestoreTerminal() {
-  if (console.RawActive) tcsetattr(STDIN_FILENO, TCSANOW, &console.Saved);
-}
-
-// Async-signal-safe: restore the terminal, then let the signal do what it would have done. Its
-// handler was reset to the default action on entry (SA_RESETHAND), so raising it again ends the
-// program.
-void OnFatalSignal(int signal) {
-  RestoreTerminal();
-  raise(signal);
-}
-
-// The terminal hung up at the name prompt: that is the end of the input, as a closed input is,
-// and the run records the name typed so far and ends as after Enter. Reads end at once from here
-// on (standard input becomes /dev/null, which also ends a read about to start), and what would
-// have been written to the terminal goes nowhere rather than failing. Async-signal-safe.
-void ForgetTerminal() {
-  RestoreTerminal();
-  console.HungUp = 1;
-  struct stat terminal;
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (null < 0) return;
-  if (fstat(STDIN_FILENO, &terminal) == 0) {
-    for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
-      struct stat out;
-      if (fstat(fd, &out) == 0 && S_ISCHR(out.st_mode) && out.st_rdev == terminal.st_rdev) {
-        dup2(null, fd);
-      }
-    }
-  }
-  dup2(null, STDIN_FILENO);
-  close(null);
-}
-
-void OnHangUp(int) {
-  const int savedErrno = errno;
-  if (!console.HungUp) ForgetTerminal();
-  errno = savedErrno;
-}
-
-// Ctrl+Z: leave the terminal usable while stopped and take it back when continued. Stopping with
-// SIGSTOP rather than a re-raised SIGTSTP takes effect at once, even where signals raised inside
-// a handler are held back until it returns.
-void OnStopSignal(int) {
-  const int savedErrno = errno;
-  RestoreTerminal();
-  kill(getpid(), SIGSTOP);
-  if (console.RawActive) tcsetattr(STDIN_FILENO, TCSANOW, &console.Raw);
-  errno = savedErrno;
-}
-
-void InstallGuard(int signal) {
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  if (signal == SIGTSTP) {
-    action.sa_handler = OnStopSignal;
-  } else if (signal == SIGHUP) {
-    action.sa_handler = OnHangUp;  // no SA_RESTART: the read waiting for a key returns
-  } else {
-    action.sa_handler = OnFatalSignal;
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
-  }
-  sigaction(signal, &action, nullptr);
-}
-
-// Only signals still at their default action are taken over: an ignored hang-up stays ignored.
-void GuardSignals() {
-  for (std::size_t i = 0; i < kGuardedSignals.size(); ++i) {
-    struct sigaction current {};
-    sigaction(kGuardedSignals[i], nullptr, &current);
-    console.Guarded[i] = current.sa_handler == SIG_DFL && !(current.sa_flags & SA_SIGINFO);
-    if (console.Guarded[i]) InstallGuard(kGuardedSignals[i]);
-  }
-}
-
-// After a hang-up the run ends as after Enter: a second one (a shell passing it on to its jobs)
-// must not end it before its result is recorded.
-void UnguardSignals() {
-  for (std::size_t i = 0; i < kGuardedSignals.size(); ++i) {
-    const int signal = kGuardedSignals[i];
-    if (console.Guarded[i])
-      std::signal(signal, signal == SIGHUP && console.HungUp ? SIG_IGN : SIG_DFL);
-    console.Guarded[i] = false;
-  }
-}
-
-// Ctrl+C and the other signal keys keep working; flow control is off so that Ctrl+S reaches the
-// editor; CR stays CR so that Enter is recognised however the terminal sends it.
-bool EnterRawMode() {
-  if (tcgetattr(STDIN_FILENO, &console.Saved) != 0) return false;
-  console.Raw = console.Saved;
-  console.Raw.c_lflag &= ~(ICANON | ECHO | IEXTEN);
-  console.Raw.c_iflag &= ~(IXON | ICRNL | INLCR | IGNCR | ISTRIP);
-  console.Raw.c_cc[VMIN] = 1;
-  console.Raw.c_cc[VTIME] = 0;
-  GuardSignals();
-  console.RawActive = 1;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &console.Raw) != 0) {
-    console.RawActive = 0;
-    UnguardSignals();
-    return false;
-  }
-  return true;
-}
-
-void LeaveRawMode() {
-  RestoreTerminal();
-  console.RawActive = 0;
-  UnguardSignals();
-}
-
-[[noreturn]] void ConsoleFailed(int systemError, runtime::IoDirection direction) {
-  LeaveRawMode();
-  runtime::RunError(runtime::IoResultFromErrno(systemError, direction));
-}
-
-void WaitFor(int fd, short events, int timeoutMs) {
-  pollfd p{fd, events, 0};
-  while (poll(&p, 1, timeoutMs) < 0) {
-    if (errno != EINTR) ConsoleFailed(errno, runtime::IoDirection::kRead);
-  }
-}
-
-// Writes everything or ends the program with the run-time error report.
-void WriteOut(std::string_view bytes) {
-  if (std::fflush(stdout) != 0) ConsoleFailed(errno, runtime::IoDirection::kWrite);
-  while (!bytes.empty()) {
-    const ssize_t n = write(STDOUT_FILENO, bytes.data(), bytes.size());
-    if (n >= 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      WaitFor(STDOUT_FILENO, POLLOUT, -1);
-    } else if (errno != EINTR) {
-      ConsoleFailed(errno, runtime::IoDirection::kWrite);
-    }
-  }
-}
 
 // Bytes read ahead while decoding a character that turned out not to belong to it.
 std::string readBack;
 
 // One byte from standard input (0..255), kReadEnd, or kReadTimeout when timeoutMs (not negative)
 // passed without input.
-int ReadByte(int timeoutMs = -1) {
+int NextByte(int timeoutMs = -1) {
   if (!readBack.empty()) {
     const auto byte = static_cast<unsigned char>(readBack.front());
     readBack.erase(0, 1);
     return byte;
   }
-  if (timeoutMs >= 0) {
-    pollfd p{STDIN_FILENO, POLLIN, 0};
-    int ready;
-    while ((ready = poll(&p, 1, timeoutMs)) < 0) {
-      if (errno != EINTR) ConsoleFailed(errno, runtime::IoDirection::kRead);
-    }
-    if (ready == 0) return kReadTimeout;
-  }
-  for (;;) {
-    unsigned char byte;
-    const ssize_t n = read(STDIN_FILENO, &byte, 1);
-    if (n == 1) return byte;
-    // In raw mode a terminal has no end of input of its own: an end, or EIO, is a hang-up whose
-    // signal is ignored or has not come yet.
-    if (console.RawActive && (n == 0 || errno == EIO)) {
-      if (!console.HungUp) ForgetTerminal();
-      return kReadEnd;
-    }
-    // A closed standard input has nothing more to give, as a pipe at its end.
-    if (n == 0 || errno == EBADF) return kReadEnd;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      WaitFor(STDIN_FILENO, POLLIN, -1);
-    } else if (errno != EINTR) {
-      ConsoleFailed(errno, runtime::IoDirection::kRead);
-    }
-  }
+  return ReadByte(timeoutMs);
 }
 
 enum class EditKey {
@@ -266,7 +81,7 @@ std::string ReadCharacter(unsigned char lead) {
   std::string bytes(1, static_cast<char>(lead));
   const int length = SequenceLength(lead);
   for (int index = 1; index < length; ++index) {
-    const int next = ReadByte(kEscapeTimeoutMs);
+    const int next = NextByte(kEscapeTimeoutMs);
     if (next >= 0) bytes.push_back(static_cast<char>(next));
     if (next < 0 || !Continues(lead, index, static_cast<unsigned char>(next))) {
       readBack = bytes.substr(1) + readBack;
@@ -315,7 +130,7 @@ EditKey CursorKey(int final) {
 KeyPress ReadControlSequence() {
   std::string parameters;
   for (;;) {
-    const int byte = ReadByte(kEscapeTimeoutMs);
+    const int byte = NextByte(kEscapeTimeoutMs);
     if (byte < 0) return {};
     if (byte >= 0x40 && byte <= 0x7E) {
       if (byte != '~') return {CursorKey(byte)};
@@ -331,18 +146,18 @@ KeyPress ReadControlSequence() {
 // After ESC: a sequence when more follows at once, a lone Escape (erase the line) when nothing
 // does, an Alt+key (ignored, as the editor has no use for it) otherwise.
 KeyPress ReadEscape() {
-  const int next = ReadByte(kEscapeTimeoutMs);
+  const int next = NextByte(kEscapeTimeoutMs);
   if (next == kReadTimeout || next == kReadEnd) return {EditKey::kErase};
   if (next == '[') return ReadControlSequence();
   if (next != 'O') return {};
-  const int letter = ReadByte(kEscapeTimeoutMs);
+  const int letter = NextByte(kEscapeTimeoutMs);
   if (letter == 'M') return {EditKey::kEnter};
   if (const char c = KeypadCharacter(letter)) return {EditKey::kChar, std::string(1, c)};
   return {CursorKey(letter)};
 }
 
 KeyPress ReadEditKey() {
-  const int byte = ReadByte();
+  const int byte = NextByte();
   switch (byte) {
     case kReadEnd:
       return {EditKey::kEndOfInput};
@@ -539,7 +354,7 @@ ShortString EditName() {
 ShortString ReadPlainLine() {
   std::string text;
   std::size_t total = 0;
-  for (int byte = ReadByte(); byte != kReadEnd && byte != '\n'; byte = ReadByte()) {
+  for (int byte = NextByte(); byte != kReadEnd && byte != '\n'; byte = NextByte()) {
     if (text.size() < ShortString::kCapacity) text.push_back(static_cast<char>(byte));
     ++total;
   }
@@ -548,17 +363,18 @@ ShortString ReadPlainLine() {
 }
 
 }  // namespace
+}  // namespace console
 
 // Program start-up: blanks the terminal and homes the cursor; writes nothing into a pipe or file.
 void ClrScr() {
-  if (isatty(STDOUT_FILENO)) WriteOut("\x1b[H\x1b[2J");
+  if (console::OutputIsTerminal()) console::WriteOut("\x1b[H\x1b[2J");
 }
 
 // The name dialogue at the end of a run; the terminal's mode is restored on every way out.
 ShortString ReadLine() {
-  if (std::fflush(stdout) != 0) ConsoleFailed(errno, runtime::IoDirection::kWrite);
-  if (!isatty(STDIN_FILENO) || !EnterRawMode()) return ReadPlainLine();
-  const ShortString name = EditName();
-  LeaveRawMode();
+  console::FlushOutput();
+  if (!console::InputIsTerminal() || !console::EnterRawMode()) return console::ReadPlainLine();
+  const ShortString name = console::EditName();
+  console::LeaveRawMode();
   return name;
 }

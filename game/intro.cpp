@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "game/board.h"
-#include "gfx/crt.h"
 #include "gfx/graph.h"
+#include "gfx/keyboard.h"
 
 namespace {
 

@@ -4,12 +4,13 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "console/console.h"
 #include "game/board.h"
 #include "game/intro.h"
 #include "game/menu.h"
 #include "game/snake.h"
-#include "gfx/crt.h"
 #include "gfx/graph.h"
+#include "gfx/keyboard.h"
 #include "runtime/run_error.h"
 #include "runtime/short_string.h"
 #include "scores/score_file.h"

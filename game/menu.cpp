@@ -7,8 +7,8 @@
 #include "game/board.h"
 #include "game/play.h"
 #include "game/score_screen.h"
-#include "gfx/crt.h"
 #include "gfx/graph.h"
+#include "gfx/keyboard.h"
 
 namespace {
 

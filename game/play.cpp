@@ -3,8 +3,8 @@
 #include <array>
 
 #include "game/board.h"
-#include "gfx/crt.h"
 #include "gfx/graph.h"
+#include "gfx/keyboard.h"
 #include "runtime/short_string.h"
 
 namespace {

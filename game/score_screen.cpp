@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "game/board.h"
-#include "gfx/crt.h"
 #include "gfx/graph.h"
+#include "gfx/keyboard.h"
 #include "scores/score_file.h"
 
 namespace {

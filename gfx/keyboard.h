@@ -3,9 +3,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "runtime/short_string.h"
-
-// The keyboard and timing half of the layer, and the console side.
+// Keyboard and timing: the key queue the graphics window fills, and the program's clock.
 
 // Thrown by ReadKey (when no key is queued) and by Delay once the graphics window has been closed
 // by the player or lost with its display: no key can arrive any more, so a waiting screen stops
@@ -31,9 +29,3 @@ void AddExtChar(std::uint8_t c);
 // called instead of sleeping, on the thread that called Delay.
 using SleepFunction = void (*)(std::uint16_t milliseconds);
 void SetSleepFunction(SleepFunction sleep);
-
-// Clears the terminal and homes the cursor, only when standard output is a terminal.
-void ClrScr();
-// Reads one line from standard input with the name line editor on a terminal, or plainly from a
-// pipe or file. At most 254 typed characters on a terminal, 255 kept otherwise.
-ShortString ReadLine();

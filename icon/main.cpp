@@ -12,7 +12,7 @@
 
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
-#include "gfx/platform.h"
+#include "gfx/platform/headless/headless_window.h"
 #include "icon/png.h"
 
 namespace {

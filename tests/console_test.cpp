@@ -15,7 +15,7 @@
 #include <thread>
 #include <utility>
 
-#include "gfx/crt.h"
+#include "console/console.h"
 
 namespace {
 

@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/context.h"
-#include "gfx/hooks.h"
+#include "gfx/core/backing_image.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/layer.h"
 #include "tests/headless_graph.h"
 
 namespace {

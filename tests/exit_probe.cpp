@@ -1,8 +1,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "gfx/crt.h"
 #include "gfx/graph.h"
+#include "gfx/keyboard.h"
 
 // A program that ends with its window open, never calling CloseGraph, as programs written
 // against the classic interface may. Arguments: how it ends ("return" from main or "exit") and

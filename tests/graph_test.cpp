@@ -1,4 +1,4 @@
-#include "gfx/crt.h"
+#include "gfx/keyboard.h"
 #include "tests/headless_graph.h"
 
 namespace {

@@ -7,11 +7,12 @@
 #include <set>
 #include <utility>
 
-#include "gfx/context.h"
+#include "gfx/core/backing_image.h"
+#include "gfx/core/layer.h"
+#include "gfx/core/palette.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
-#include "gfx/palette.h"
-#include "gfx/platform.h"
+#include "gfx/platform/headless/headless_window.h"
 
 // What a colour number of the default palette looks like on the surface.
 inline std::uint32_t Screen(std::uint16_t color) {

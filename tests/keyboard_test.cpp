@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "gfx/context.h"
-#include "gfx/crt.h"
-#include "gfx/platform.h"
+#include "gfx/core/key_queue.h"
+#include "gfx/keyboard.h"
+#include "gfx/platform/platform.h"
 
 namespace {
 

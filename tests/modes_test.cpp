@@ -3,9 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "gfx/hooks.h"
-#include "gfx/modes.h"
-#include "gfx/surface.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/modes.h"
 #include "runtime/run_error.h"
 #include "tests/headless_graph.h"
 

@@ -1,7 +1,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "gfx/hooks.h"
+#include "gfx/core/hooks.h"
 #include "tests/headless_graph.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <random>
 #include <thread>
 
-#include "gfx/crt.h"
+#include "console/console.h"
 #include "tests/score_test_support.h"
 
 namespace {

@@ -7,11 +7,12 @@
 #include <mutex>
 
 #include "game/board.h"
-#include "gfx/context.h"
-#include "gfx/crt.h"
+#include "gfx/core/backing_image.h"
+#include "gfx/core/layer.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
-#include "gfx/platform.h"
+#include "gfx/keyboard.h"
+#include "gfx/platform/headless/headless_window.h"
 #include "tests/score_test_support.h"
 
 namespace {

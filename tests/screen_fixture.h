@@ -9,9 +9,9 @@
 #include <functional>
 #include <vector>
 
-#include "gfx/crt.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
+#include "gfx/keyboard.h"
 
 class ScreenTest : public testing::Test {
  protected:

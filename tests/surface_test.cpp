@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "gfx/crt.h"
+#include "gfx/keyboard.h"
 #include "tests/headless_graph.h"
 
 namespace {

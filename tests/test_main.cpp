@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "gfx/platform.h"
+#include "gfx/platform/headless/headless_window.h"
 
 // Every in-process test draws on the headless platform; window tests have their own binary.
 int main(int argc, char** argv) {

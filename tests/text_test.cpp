@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "gfx/font.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
+#include "gfx/text/font.h"
 
 namespace {
 

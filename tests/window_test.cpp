@@ -11,11 +11,12 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/context.h"
-#include "gfx/crt.h"
+#include "gfx/core/layer.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
-#include "gfx/platform.h"
+#include "gfx/keyboard.h"
+#include "gfx/layer_build.h"
+#include "gfx/platform/sdl/sdl_window.h"
 #include "tests/sway.h"
 #include "tests/xvfb.h"
 

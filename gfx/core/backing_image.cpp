@@ -1,17 +1,15 @@
+#include "gfx/core/backing_image.h"
+
 #include <algorithm>
 #include <atomic>
-#include <cassert>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
-#include "gfx/context.h"
+#include "gfx/graph.h"
 #include "gfx/inspect.h"
-#include "gfx/modes.h"
-#include "gfx/platform.h"
-#include "gfx/surface.h"
+#include "gfx/platform/platform.h"
 
 namespace gfx {
 
@@ -60,8 +58,6 @@ namespace {
 struct SurfaceState {
   DrawingLock Lock;
   BackingImage Image;
-  WindowPlatform* Selected = nullptr;
-  std::atomic<bool> ClosingOnPurpose{false};
 };
 
 // Never destroyed, yet constant-initialised: a window thread that is still copying from the
@@ -266,78 +262,15 @@ void DropReadyPicture() {
   if (image.PictureReady) HandOver(image, hold);
 }
 
-WindowPlatform& Platform() {
-  SurfaceState& s = Surface();
-  if (s.Selected == nullptr) s.Selected = &SdlPlatform();
-  return *s.Selected;
-}
-
-void SelectPlatform(WindowPlatform& platform) {
-  assert(!Mode().IsGraphMode && "the platform changes only outside graphics mode");
-  Surface().Selected = &platform;
-  ForgetModeLists();
-}
-
-void UseWindowPlatform() {
-  SelectPlatform(SdlPlatform());
-}
-
-void CloseWindowOnPurpose() {
-  SurfaceState& s = Surface();
-  s.ClosingOnPurpose.store(true);
-  Platform().Close();
-  s.ClosingOnPurpose.store(false);
-}
-
-void CloseWindowAtExit() {
-  static const bool registered = std::atexit([] { CloseWindowOnPurpose(); }) == 0;
-  (void)registered;
-}
-
-void OnWindowCreated(int clientWidth, int clientHeight) {
-  ModeState& mode = Mode();
-  // A maximized window's real client area is only known now; the mode takes it. Other modes keep
-  // their size, so the viewport always lies inside the image.
-  if (IsMaximizedMode(mode.IntCurrentMode) && clientWidth > 0 && clientHeight > 0) {
-    mode.MaxX = static_cast<std::int16_t>(std::min(clientWidth, 32767) - 1);
-    mode.MaxY = static_cast<std::int16_t>(std::min(clientHeight, 32767) - 1);
-  }
-  const int width = mode.MaxX + 1;
-  const int height = mode.MaxY + 1;
-  std::lock_guard<DrawingLock> hold(GraphDrawing());
+void ForgetWindow() {
+  std::unique_lock<DrawingLock> hold(GraphDrawing());
   BackingImage& image = Backing();
-  image.Pixels.assign(static_cast<std::size_t>(width) * height, 0);
-  image.Width = width;
-  image.Height = height;
-  image.Changes.Clear();
-  image.Changes.Add(Rect{0, 0, width - 1, height - 1});
-  image.FirstChange = std::chrono::steady_clock::now();
-  image.PictureReady = false;
-  ResetTextCaches();
-}
-
-// Outside the drawing lock: the hook may call drawing operations (which do nothing yet).
-void RunWindowCreationHook() {
-  if (void (*hook)() = OnGraphWindowCreation.load()) hook();
-}
-
-void OnWindowPainted() {
-  std::lock_guard<DrawingLock> hold(GraphDrawing());
-  Backing().GraphRunning = true;
-}
-
-void OnWindowDestroyed() {
-  {
-    std::unique_lock<DrawingLock> hold(GraphDrawing());
-    BackingImage& image = Backing();
-    image.GraphRunning = false;
-    std::vector<std::uint32_t>().swap(image.Pixels);
-    image.Width = 0;
-    image.Height = 0;
-    ResetTextCaches();
-    HandOver(image, hold);
-  }
-  if (!Surface().ClosingOnPurpose.load()) KeySourceClosed(true);
+  image.GraphRunning = false;
+  std::vector<std::uint32_t>().swap(image.Pixels);
+  image.Width = 0;
+  image.Height = 0;
+  ++image.WindowChanges;
+  HandOver(image, hold);
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #include <array>
 
-#include "gfx/context.h"
+#include "gfx/core/layer.h"
 
 using gfx::Draw;
 using gfx::Mode;

@@ -4,9 +4,10 @@
 #include <utility>
 #include <vector>
 
-#include "gfx/context.h"
-#include "gfx/hooks.h"
-#include "gfx/writers.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/layer.h"
+#include "gfx/core/palette.h"
+#include "gfx/core/writers.h"
 
 namespace gfx {
 namespace {

@@ -1,10 +1,9 @@
-#include "gfx/hooks.h"
+#include "gfx/core/hooks.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "gfx/context.h"
-#include "gfx/palette.h"
+#include "gfx/core/layer.h"
 
 namespace gfx {
 namespace {
@@ -84,7 +83,7 @@ void DefaultHooks() {
   Ops() = kDefaultHooks;
 }
 
-void InstallWindowHooks() {
+void InstallWindowHooks(OutTextXYProc windowOutTextXY) {
   Hooks& hooks = Ops();
   hooks.DirectPutPixel = WindowDirectPutPixel;
   hooks.PutPixel = WindowPutPixel;
@@ -95,7 +94,7 @@ void InstallWindowHooks() {
   hooks.GetRGBPalette = WindowGetRGBPalette;
   hooks.SetVisualPage = SinglePage;
   hooks.SetActivePage = SinglePage;
-  hooks.OutTextXY = WindowOutTextXY;
+  hooks.OutTextXY = windowOutTextXY;
 }
 
 }  // namespace gfx

@@ -71,8 +71,9 @@ Hooks& Ops();
 // Puts every slot back to its default: the pixel and palette slots report drawing outside
 // graphics mode; the others are the generic routines built on the pixel and run slots.
 void DefaultHooks();
-// The slots every mode of this layer installs (window versions).
-void InstallWindowHooks();
+// The slots every mode of this layer installs (window versions). The text slot's comes from the
+// text part, which the core cannot name: the build of the layer hands it over (LayerBuild).
+void InstallWindowHooks(OutTextXYProc windowOutTextXY);
 
 // The generic routines, for the defaults and for tests that wrap a slot.
 void GenericLine(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2);
@@ -99,6 +100,11 @@ void WindowPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color);
 std::uint16_t WindowGetPixel(std::int16_t x, std::int16_t y);
 void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y);
 void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2);
+// Window versions of the palette slots (palette.cpp).
+void WindowSetRGBPalette(std::int16_t index, std::int16_t red, std::int16_t green,
+                         std::int16_t blue);
+void WindowGetRGBPalette(std::int16_t index, std::int16_t& red, std::int16_t& green,
+                         std::int16_t& blue);
 
 // The 8-row fill pattern of a pattern number 0..12 (12 is the user pattern).
 const std::uint8_t* FillPatternRows(std::uint16_t pattern);

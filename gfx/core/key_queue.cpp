@@ -5,9 +5,10 @@
 #include <cstdint>
 #include <mutex>
 
-#include "gfx/context.h"
-#include "gfx/crt.h"
-#include "gfx/platform.h"
+#include "gfx/core/backing_image.h"
+#include "gfx/core/key_queue.h"
+#include "gfx/keyboard.h"
+#include "gfx/platform/platform.h"
 
 // The key queue between the window thread (the only producer) and the program's thread (the only
 // consumer), the modifier flags the window thread keeps, and the sleep behind Delay.

@@ -1,15 +1,17 @@
-#include "gfx/modes.h"
+#include "gfx/core/modes.h"
 
 #include <algorithm>
 #include <array>
 #include <cassert>
 #include <mutex>
 
-#include "gfx/context.h"
-#include "gfx/hooks.h"
-#include "gfx/palette.h"
-#include "gfx/platform.h"
-#include "gfx/surface.h"
+#include "gfx/core/backing_image.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/key_queue.h"
+#include "gfx/core/layer.h"
+#include "gfx/core/palette.h"
+#include "gfx/core/window_life.h"
+#include "gfx/platform/platform.h"
 #include "runtime/run_error.h"
 
 namespace gfx {
@@ -20,6 +22,7 @@ constexpr std::int16_t kDetectedSlot256 = 15;
 
 struct ModeLists {
   bool Built = false;
+  unsigned PlatformChoice = 0;  // PlatformChoices() when built
   std::vector<TModeInfo> All;
   std::array<DepthSlot, kLastDepthSlot - kFirstDepthSlot + 1> Slots;
 };
@@ -29,24 +32,8 @@ ModeLists& Lists() {
   return lists;
 }
 
-constexpr DrawState MakeInitialDrawState() {
-  DrawState d;
-  d.LinePatterns.fill(true);
-  return d;
-}
-
-struct LayerState {
-  DrawState Draw = MakeInitialDrawState();
-  ModeState Mode;
-  std::int16_t PendingResult = grOk;
-};
-
-// Constant-initialised: every drawing call reads it, and no guard is needed.
-constinit LayerState layer;
-
-LayerState& Layer() {
-  return layer;
-}
+// The build the last InitGraph came with; its text routine goes into the window modes' slots.
+const LayerBuild* lastBuild = nullptr;
 
 bool IsDepthSlot(std::int16_t driver) {
   return driver >= kFirstDepthSlot && driver <= kLastDepthSlot;
@@ -127,10 +114,12 @@ void BuildModeLists(ModeLists& lists) {
   AddMode(lists, 10, 245, "Maximized Window x 16", 16, fw - 1, fh - 1);
   AddMode(lists, 10, 246, "Maximized Window x 256", 256, fw - 1, fh - 1);
   lists.Built = true;
+  lists.PlatformChoice = PlatformChoices();
 }
 
 ModeLists& BuiltLists() {
   ModeLists& lists = Lists();
+  if (lists.Built && lists.PlatformChoice != PlatformChoices()) lists = ModeLists{};
   if (!lists.Built) BuildModeLists(lists);
   return lists;
 }
@@ -220,16 +209,6 @@ void CloseGraphOnFatalError() {
 
 }  // namespace
 
-DrawState& Draw() {
-  return Layer().Draw;
-}
-ModeState& Mode() {
-  return Layer().Mode;
-}
-void SetResult(std::int16_t code) {
-  Layer().PendingResult = code;
-}
-
 const std::vector<TModeInfo>& ModeList() {
   return BuiltLists().All;
 }
@@ -239,17 +218,11 @@ const DepthSlot& NewModeList(std::int16_t slot) {
   return Slot(BuiltLists(), slot);
 }
 
-void ForgetModeLists() {
-  Lists() = ModeLists{};
-}
-
-}  // namespace gfx
-
-using gfx::Draw;
-using gfx::Mode;
-
 // An InitGraph while a window is open replaces that window.
-void InitGraph(std::int16_t& driver, std::int16_t& mode, std::string_view driverPath) {
+void InitGraph(const LayerBuild& build, std::int16_t& driver, std::int16_t& mode,
+               std::string_view driverPath) {
+  if (!PlatformChosen()) SelectPlatform(build.Platform());
+  lastBuild = &build;
   if (Mode().IsGraphMode) gfx::LeaveGraphicsMode();
   gfx::InitVars();
   std::string& path = Mode().DriverPath;
@@ -273,6 +246,11 @@ void InitGraph(std::int16_t& driver, std::int16_t& mode, std::string_view driver
   SetGraphMode(mode);
 }
 
+}  // namespace gfx
+
+using gfx::Draw;
+using gfx::Mode;
+
 void SetGraphMode(std::int16_t mode) {
   gfx::ModeState& m = Mode();
   const gfx::TModeInfo* info = gfx::FindMode(m.IntCurrentNewDriver, m.IntCurrentDriver, mode);
@@ -282,7 +260,8 @@ void SetGraphMode(std::int16_t mode) {
     return;
   }
   if (m.IsGraphMode) gfx::LeaveGraphicsMode();
-  gfx::InstallWindowHooks();
+  assert(gfx::lastBuild != nullptr && "a mode is found only after InitGraph");
+  gfx::InstallWindowHooks(gfx::lastBuild->WindowOutTextXY);
   m.IntCurrentMode = info->ModeNumber;
   Draw().XAspect = info->XAspect;
   Draw().YAspect = info->YAspect;
@@ -322,12 +301,6 @@ void CloseGraph() {
   gfx::LeaveGraphicsMode();
 }
 
-std::int16_t GraphResult() {
-  const std::int16_t code = gfx::Layer().PendingResult;
-  gfx::Layer().PendingResult = grOk;
-  return code;
-}
-
 std::string_view GraphErrorMsg(std::int16_t code) {
   switch (code) {
     case grNoInitGraph:
@@ -356,17 +329,4 @@ std::string_view GraphErrorMsg(std::int16_t code) {
     default:
       return "";
   }
-}
-
-std::int16_t GetMaxX() {
-  return Mode().MaxX;
-}
-std::int16_t GetMaxY() {
-  return Mode().MaxY;
-}
-std::uint16_t GetMaxColor() {
-  return static_cast<std::uint16_t>(Mode().MaxColor - 1);
-}
-std::int16_t GetGraphMode() {
-  return Mode().IntCurrentMode;
 }

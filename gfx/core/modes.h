@@ -7,7 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "gfx/core/hooks.h"
+
 namespace gfx {
+
+class WindowPlatform;
 
 inline constexpr std::int16_t kFirstDepthSlot = 11;
 inline constexpr std::int16_t kLastDepthSlot = 21;
@@ -33,10 +37,21 @@ struct DepthSlot {
   std::int16_t High = -1;
 };
 
-// Built from Platform().Desktop() on first use.
+// Built from Platform().Desktop() on first use, and again after another platform is chosen.
 const std::vector<TModeInfo>& ModeList();
 const DepthSlot& NewModeList(std::int16_t slot);
-// The platform changed: the next use measures the desktop again.
-void ForgetModeLists();
+
+// What a build of the layer adds to its core, which knows neither: the window platform its
+// windows open on, unless the program chose another first, and the text part's routine for the
+// text slot of the window modes. Chosen at the top of the layer (gfx/layer_build.cpp); lives as
+// long as the program.
+struct LayerBuild {
+  WindowPlatform& (*Platform)();
+  OutTextXYProc WindowOutTextXY;
+};
+
+// InitGraph of that build.
+void InitGraph(const LayerBuild& build, std::int16_t& driver, std::int16_t& mode,
+               std::string_view driverPath);
 
 }  // namespace gfx

@@ -1,9 +1,9 @@
-#include "gfx/palette.h"
+#include "gfx/core/palette.h"
 
 #include <vector>
 
-#include "gfx/context.h"
-#include "gfx/hooks.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/layer.h"
 
 namespace gfx {
 namespace {

@@ -23,13 +23,11 @@ void FreePalette();
 // Entry 0 follows the background colour (SetBkColor).
 void SetPaletteEntry(int index, RGBColor color);
 
+// The screen colour of a colour number. Numbers at or above MaxColor wrap around the palette,
+// as an 8-bit colour register would, so nothing reads outside it.
+std::uint32_t ScreenColor(std::uint16_t color);
+
 // The palette entry showing this screen colour, or the nearest one (GetPixel).
 std::uint16_t PaletteIndexOf(std::uint32_t screen);
-
-// Window versions of the palette slots.
-void WindowSetRGBPalette(std::int16_t index, std::int16_t red, std::int16_t green,
-                         std::int16_t blue);
-void WindowGetRGBPalette(std::int16_t index, std::int16_t& red, std::int16_t& green,
-                         std::int16_t& blue);
 
 }  // namespace gfx

@@ -5,10 +5,10 @@
 #include <mutex>
 #include <utility>
 
-#include "gfx/context.h"
-#include "gfx/hooks.h"
-#include "gfx/palette.h"
-#include "gfx/writers.h"
+#include "gfx/core/hooks.h"
+#include "gfx/core/layer.h"
+#include "gfx/core/palette.h"
+#include "gfx/core/writers.h"
 
 namespace gfx {
 namespace {

@@ -1,14 +1,11 @@
 #pragma once
 
-// The core's own handle on the window: which platform draws, and closing the window on purpose.
+// The core's own handle on the window's life: closing it on purpose, and at exit.
 
-#include "gfx/platform.h"
+#include <cstdint>
 
 namespace gfx {
 
-// Makes the platform the one Platform() answers; the mode lists are measured again on next use.
-// Only outside graphics mode.
-void SelectPlatform(WindowPlatform& platform);
 // CloseGraph and mode changes: closes the window without telling the keyboard it was lost.
 void CloseWindowOnPurpose();
 // A program may end with its window open, returning from main or calling exit without

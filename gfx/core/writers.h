@@ -10,7 +10,8 @@
 #include <cstring>
 #include <utility>
 
-#include "gfx/context.h"
+#include "gfx/core/backing_image.h"
+#include "gfx/core/layer.h"
 #include "gfx/graph.h"
 
 namespace gfx {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "gfx/context.h"
+#include "gfx/core/rect.h"
 
 namespace gfx {
 
@@ -41,13 +41,16 @@ class WindowPlatform {
   virtual void Close() = 0;
 };
 
-// The selected platform; the window platform unless another was chosen.
+// The platform the layer opens its windows on: the one chosen last. Until one is chosen there is
+// none: the desktop is the stand-in and nothing opens (InitGraph chooses the build's platform
+// then; see gfx/layer_build.h).
 WindowPlatform& Platform();
-// The window platform object (sdl_window.cpp).
-WindowPlatform& SdlPlatform();
-// Tests choose the headless platform before InitGraph: same core, no window, fixed desktop.
-void UseHeadlessPlatform(DesktopSize desktop = {});
-void UseWindowPlatform();
+bool PlatformChosen();
+// Makes the platform the one Platform() answers; the mode lists are measured again on next use.
+// Only outside graphics mode.
+void SelectPlatform(WindowPlatform& platform);
+// How many times a platform has been chosen: the mode lists remember the count they were built at.
+unsigned PlatformChoices();
 
 // Called by platforms on their window thread.
 // The window exists with this client size: the backing image is made black at the mode's size.

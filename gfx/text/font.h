@@ -1,7 +1,7 @@
 #pragma once
 
 // The fonts behind text output: the built-in 8x8 bitmap font and the loadable stroked fonts.
-// Internal to the layer; used by gfx/text.cpp and gfx/stroked_font.cpp.
+// Internal to the text part; used by text.cpp and stroked_font.cpp.
 
 #include <array>
 #include <cstdint>

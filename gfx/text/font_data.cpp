@@ -1,4 +1,4 @@
-#include "gfx/font.h"
+#include "gfx/text/font.h"
 
 namespace gfx {
 namespace {

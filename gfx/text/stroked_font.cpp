@@ -4,8 +4,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "gfx/context.h"
-#include "gfx/font.h"
+#include "gfx/core/layer.h"
+#include "gfx/text/font.h"
 
 namespace gfx {
 namespace {

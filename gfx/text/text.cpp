@@ -1,10 +1,14 @@
+#include "gfx/text/text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <mutex>
 
-#include "gfx/context.h"
-#include "gfx/font.h"
-#include "gfx/writers.h"
+#include "gfx/core/backing_image.h"
+#include "gfx/core/layer.h"
+#include "gfx/core/palette.h"
+#include "gfx/core/writers.h"
+#include "gfx/text/font.h"
 
 namespace gfx {
 namespace {
@@ -37,8 +41,11 @@ struct GlyphCache {
 struct TextState {
   float XRatio = 1.0f;
   float YRatio = 1.0f;
-  GlyphCache Horizontal;  // touched only under GraphDrawing()
+  // Touched only under GraphDrawing(); emptied when a window was made or went since they were
+  // filled (BackingImage::WindowChanges).
+  GlyphCache Horizontal;
   GlyphCache Vertical;
+  std::uint32_t CachesForWindow = 0;
 };
 
 TextState& Text() {
@@ -71,6 +78,15 @@ Glyph MakeGlyph(std::uint8_t code, bool vertical) {
     }
   }
   return glyph;
+}
+
+// The caches live with the window: a new window, or none, starts them empty.
+void FollowWindow(const BackingImage& image) {
+  TextState& text = Text();
+  if (text.CachesForWindow == image.WindowChanges) return;
+  text.Horizontal.Made.fill(false);
+  text.Vertical.Made.fill(false);
+  text.CachesForWindow = image.WindowChanges;
 }
 
 const Glyph& CachedGlyph(std::uint8_t code, bool vertical) {
@@ -135,6 +151,7 @@ void DrawBitmapText(int x, int y, std::string_view text, const TextSettingsType&
     DrawingHold hold;
     if (!hold.Drawable()) return;
     BackingImage& image = hold.Image();
+    FollowWindow(image);
     const Rect clip = ViewportClip(image);
     if (clip.Empty()) return;
     // Colour 15 is drawn as pure white rather than its palette entry.
@@ -183,11 +200,6 @@ std::uint16_t Saturated(std::size_t pixels) {
 }
 
 }  // namespace
-
-void ResetTextCaches() {
-  Text().Horizontal.Made.fill(false);
-  Text().Vertical.Made.fill(false);
-}
 
 void WindowOutTextXY(std::int16_t x, std::int16_t y, std::string_view text) {
   const TextSettingsType info = Draw().TextInfo;

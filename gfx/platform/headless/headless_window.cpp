@@ -1,13 +1,13 @@
+#include "gfx/platform/headless/headless_window.h"
+
 #include "gfx/inspect.h"
-#include "gfx/platform.h"
-#include "gfx/surface.h"
 
 namespace gfx {
 namespace {
 
 // No window and no thread: opening makes and paints the backing image at once, on the caller's
 // thread, and the desktop is whatever the tests chose.
-class HeadlessPlatform final : public WindowPlatform {
+class HeadlessWindowPlatform final : public WindowPlatform {
  public:
   void SetDesktop(DesktopSize desktop) { desktop_ = desktop; }
 
@@ -37,12 +37,16 @@ class HeadlessPlatform final : public WindowPlatform {
   bool open_ = false;
 };
 
-HeadlessPlatform& Headless() {
-  static HeadlessPlatform platform;
+HeadlessWindowPlatform& Headless() {
+  static HeadlessWindowPlatform platform;
   return platform;
 }
 
 }  // namespace
+
+WindowPlatform& HeadlessPlatform() {
+  return Headless();
+}
 
 void UseHeadlessPlatform(DesktopSize desktop) {
   Headless().SetDesktop(desktop);

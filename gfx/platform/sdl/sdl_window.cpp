@@ -7,7 +7,8 @@
 
 // Before SDL's system headers: Xlib defines macros (DirectColor, None, ...) that clash with the
 // layer's own names.
-#include "gfx/platform.h"
+#include "gfx/platform/sdl/sdl_window.h"
+#include "gfx/graph.h"
 
 #include <SDL.h>
 #include <SDL_syswm.h>
