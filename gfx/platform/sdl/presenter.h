@@ -1,0 +1,40 @@
+#pragma once
+
+// Presenting the backing image in the window: through the window's software surface (X11), or
+// through a renderer where there is none (Wayland). Only the window thread presents.
+
+#include <SDL.h>
+
+#include <memory>
+
+namespace gfx::sdl {
+
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+  // Shows what changed in the backing image, or all of it (black where the window is larger).
+  virtual void Present(bool full) = 0;
+};
+
+// The presenter of the window's display system; nullptr when the window cannot be given anything
+// to present into, which fails it like a window never created: it would never show (Wayland maps
+// a window only once it has a frame).
+std::unique_ptr<Presenter> MakePresenter(SDL_Window* window);
+std::unique_ptr<Presenter> MakeSurfacePresenter(SDL_Window* window);
+std::unique_ptr<Presenter> MakeRendererPresenter(SDL_Window* window);
+
+// A 0x00RRGGBB image kept from one present to the next, made again at another size.
+class StagingImage {
+ public:
+  StagingImage() = default;
+  ~StagingImage();
+  StagingImage(const StagingImage&) = delete;
+  StagingImage& operator=(const StagingImage&) = delete;
+  // nullptr when SDL cannot make it.
+  SDL_Surface* OfSize(int width, int height);
+
+ private:
+  SDL_Surface* surface_ = nullptr;
+};
+
+}  // namespace gfx::sdl

@@ -1,0 +1,53 @@
+#include <cstdint>
+
+#include "gfx/platform/platform.h"
+#include "gfx/platform/sdl/presenter.h"
+
+// On X11 the picture goes through the window's software surface: a plain copy per present, and
+// only the changed box goes to the X server.
+
+namespace gfx::sdl {
+namespace {
+
+class SurfacePresenter final : public Presenter {
+ public:
+  explicit SurfacePresenter(SDL_Window* window) : window_(window) {}
+
+  // Only the rows that differ from the window's surface are copied, and the box around them goes
+  // to the display as one request: as several, another client could see the picture between two
+  // of them, half drawn.
+  void Present(bool full) override {
+    SDL_Surface* surface = SDL_GetWindowSurface(window_);  // re-made after a resize
+    SDL_Surface* target = surface != nullptr ? Target(surface) : nullptr;
+    if (target == nullptr) return;
+    if (full) SDL_FillRect(target, nullptr, 0);
+    if (SDL_MUSTLOCK(target)) SDL_LockSurface(target);
+    const Rect box = PresentTo(static_cast<std::uint32_t*>(target->pixels), target->pitch / 4,
+                               target->w, target->h, full);
+    if (SDL_MUSTLOCK(target)) SDL_UnlockSurface(target);
+    if (box.Empty()) return;
+    SDL_Rect changed{box.x0, box.y0, box.x1 - box.x0 + 1, box.y1 - box.y0 + 1};
+    if (full) changed = SDL_Rect{0, 0, surface->w, surface->h};
+    if (target != surface) SDL_BlitSurface(target, &changed, surface, &changed);
+    SDL_UpdateWindowSurfaceRects(window_, &changed, 1);
+  }
+
+ private:
+  // The surface itself when its pixels are 0x00RRGGBB, else a staging image converted on blit.
+  SDL_Surface* Target(SDL_Surface* surface) {
+    if (surface->format->format == SDL_PIXELFORMAT_RGB888) return surface;
+    return staging_.OfSize(surface->w, surface->h);
+  }
+
+  SDL_Window* window_;
+  StagingImage staging_;
+};
+
+}  // namespace
+
+std::unique_ptr<Presenter> MakeSurfacePresenter(SDL_Window* window) {
+  if (SDL_GetWindowSurface(window) == nullptr) return nullptr;
+  return std::make_unique<SurfacePresenter>(window);
+}
+
+}  // namespace gfx::sdl

@@ -1,0 +1,39 @@
+#pragma once
+
+// Guards around the X connection that SDL opens: a lost display or a window destroyed by another
+// client ends the window, never the process.
+
+#include <csetjmp>
+
+struct SDL_Window;
+struct SDL_SysWMmsg;
+
+namespace gfx::sdl {
+
+// Before SDL starts, and again after: Xlib's handlers, which end the process, are replaced.
+void InstallXHandlers();
+// Blocks SIGPIPE in the calling thread, so that writing to a vanished server fails instead.
+void IgnoreBrokenConnections();
+// The window's connection, once it dies, no longer ends the process (libX11 1.7 and later).
+void KeepAliveOnLostConnection(SDL_Window* window);
+
+// An X connection died: SDL is unusable for good.
+bool DisplayLost();
+// The thread that owns SDL goes to `target` (sigsetjmp) when its connection dies under it;
+// nullptr when it leaves SDL.
+void JumpOnLostDisplay(sigjmp_buf* target);
+// The X window (0: none) whose destruction by another client the guards look out for; watching
+// a new one forgets what happened to the last.
+void WatchWindow(unsigned long xWindow);
+unsigned long WatchedWindow();
+bool DestroyedOutside();
+
+// What X11 answers about a window; without X11, a system with no window manager to ask.
+bool WindowManagerPresent(SDL_Window* window);
+// A window manager sets a window's frame extents when asked, even for an unmapped window.
+void RequestFrameExtents(SDL_Window* window);
+unsigned long XWindowOf(SDL_Window* window);
+int XConnectionOf(SDL_Window* window);  // -1 without X11
+bool DestroyNotifyFor(const SDL_SysWMmsg& message, unsigned long window);
+
+}  // namespace gfx::sdl
