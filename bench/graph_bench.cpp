@@ -53,7 +53,11 @@ void PassPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
 void FillDiscs(benchmark::State& state, std::uint16_t pattern,
                gfx::PutPixelProc putPixel = nullptr) {
   OpenHeadless(640, 480);
-  if (putPixel != nullptr) gfx::Ops().PutPixel = putPixel;
+  if (putPixel != nullptr) {
+    gfx::Ops().PutPixel = putPixel;
+    gfx::Ops().InternalEllipse = gfx::GenericInternalEllipse;
+    gfx::Ops().PatternLine = gfx::GenericPatternLine;
+  }
   SetColor(Red);
   SetFillStyle(pattern, 56);
   int i = 0;
@@ -75,8 +79,8 @@ void BM_FillEllipsePattern11(benchmark::State& state) {
 }
 BENCHMARK(BM_FillEllipsePattern11);
 
-// The baseline of the one-pass disc: a client's own PutPixel slot sends the same disc through
-// the generic routine and the slots, each pixel and run under its own hold of the lock.
+// The baseline of the one-pass disc: the same disc through the generic routine and the slots (a
+// client's own PutPixel among them), each pixel and run under its own hold of the lock.
 void BM_FillEllipseThroughSlots(benchmark::State& state) {
   FillDiscs(state, SolidFill, PassPutPixel);
 }

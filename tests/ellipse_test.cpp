@@ -136,7 +136,7 @@ TEST_F(EllipseTest, TinyRadiiDrawTheCentreOnly) {
   }
 }
 
-// The generic routine through the slots, as a client that replaces PutPixel gets it.
+// The generic routine through the slots, with a client's PutPixel.
 void PassPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color) {
   gfx::WindowPutPixel(x, y, color);
 }
@@ -166,9 +166,10 @@ void PaintBackground(int x0, int y0, int x1, int y1) {
   }
 }
 
-// The one-pass disc against the generic routine over the slots, pixel for pixel: every radius
-// pair up to 45, each with a fill pattern, a viewport offset, clipping on or off, a write mode
-// and a centre near the viewport's corner so that both clip.
+// The one-pass disc against the generic routine over the slots, pixel for pixel, and against
+// the generic routine with the window's own fill run: every radius pair up to 45, each with a
+// fill pattern, a viewport offset, clipping on or off, a write mode and a centre near the
+// viewport's corner so that both clip.
 TEST_F(EllipseTest, OnePassDiscIsPixelIdenticalToTheGenericRoutine) {
   gfx::Draw().UserFillPattern = {0x81, 0x42, 0x24, 0x18, 0xF0, 0x0F, 0xAA, 0x55};
   const gfx::PutPixelProc windowPutPixel = gfx::Ops().PutPixel;
@@ -185,16 +186,20 @@ TEST_F(EllipseTest, OnePassDiscIsPixelIdenticalToTheGenericRoutine) {
       const int cx = (cases % 3) * 10 - 10, cy = (cases % 4) * 7 - 7;
       const int bx0 = vx + cx - rx - 2, by0 = vy + cy - ry - 2;
       const int bx1 = vx + cx + rx + 2, by1 = vy + cy + ry + 2;
-      std::vector<std::uint32_t> drawn[2];
-      for (int generic = 0; generic < 2; ++generic) {
+      std::vector<std::uint32_t> drawn[3];
+      for (int generic = 0; generic < 3; ++generic) {
         gfx::Ops().PutPixel = generic ? PassPutPixel : windowPutPixel;
+        UseGenericShapes(generic);
+        if (generic == 2) gfx::Ops().PatternLine = gfx::WindowPatternLine;
         PaintBackground(bx0, by0, bx1, by1);
         FillEllipse(static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy),
                     static_cast<std::uint16_t>(rx), static_cast<std::uint16_t>(ry));
         drawn[generic] = Snapshot(bx0, by0, bx1, by1);
       }
       gfx::Ops().PutPixel = windowPutPixel;
+      UseGenericShapes(false);
       ASSERT_EQ(drawn[0], drawn[1]) << "radii " << rx << "," << ry << " case " << cases;
+      ASSERT_EQ(drawn[0], drawn[2]) << "radii " << rx << "," << ry << " case " << cases;
     }
   }
   SetBkColor(Black);
@@ -206,6 +211,7 @@ TEST_F(EllipseTest, WithClippingOffOnlyTheOutlineLeavesTheViewport) {
   const gfx::PutPixelProc windowPutPixel = gfx::Ops().PutPixel;
   for (int generic = 0; generic < 2; ++generic) {
     gfx::Ops().PutPixel = generic ? PassPutPixel : windowPutPixel;
+    UseGenericShapes(generic);
     std::set<Point> lit[2];
     for (int clip = 1; clip >= 0; --clip) {  // clipping off last: its picture stays
       SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
@@ -232,6 +238,7 @@ TEST_F(EllipseTest, WithClippingOffOnlyTheOutlineLeavesTheViewport) {
     EXPECT_LT(outside, 120) << "only the outline may leave it";
   }
   gfx::Ops().PutPixel = windowPutPixel;
+  UseGenericShapes(false);
   SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
 }
 

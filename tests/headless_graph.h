@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "gfx/core/backing_image.h"
+#include "gfx/core/hooks.h"
 #include "gfx/core/layer.h"
 #include "gfx/core/palette.h"
 #include "gfx/graph.h"
@@ -40,6 +41,16 @@ class HeadlessGraph : public ::testing::Test {
     ASSERT_EQ(GraphResult(), grOk);
   }
 };
+
+// The generic routines in the shape and fill slots, drawing through the pixel and run slots, or
+// the window's one-pass versions back in them.
+inline void UseGenericShapes(bool generic) {
+  gfx::Hooks& ops = gfx::Ops();
+  ops.InternalEllipse = generic ? gfx::GenericInternalEllipse : gfx::WindowInternalEllipse;
+  ops.PatternLine = generic ? gfx::GenericPatternLine : gfx::WindowPatternLine;
+  ops.ClearViewPort = generic ? gfx::GenericClearViewPort : gfx::WindowClearViewPort;
+  ops.PutImage = generic ? gfx::GenericPutImage : gfx::WindowPutImage;
+}
 
 // Every pixel that is not black, read under the drawing lock.
 inline std::set<std::pair<int, int>> LitPixels() {

@@ -256,6 +256,7 @@ TEST_F(WriteModeTest, OnePassImagesAndClearsMatchTheGenericRoutines) {
   std::set<std::pair<std::pair<int, int>, std::uint32_t>> drawn[2];
   for (int generic = 0; generic < 2; ++generic) {
     if (generic) gfx::Ops().HLine = PassHLine;
+    UseGenericShapes(generic);
     SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
     ClearDevice();
     SetViewPort(50, 40, 120, 90, true);
@@ -273,6 +274,7 @@ TEST_F(WriteModeTest, OnePassImagesAndClearsMatchTheGenericRoutines) {
       drawn[generic].insert({p, gfx::inspect::Pixel(p.first, p.second)});
   }
   gfx::Ops().HLine = gfx::WindowHLine;
+  UseGenericShapes(false);
   SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
   EXPECT_GT(drawn[0].size(), 1000u);
   EXPECT_EQ(drawn[0], drawn[1]);

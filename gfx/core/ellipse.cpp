@@ -105,17 +105,8 @@ const std::vector<OutlineStep>& Outline(int rx, int ry) {
   return entry.Steps;
 }
 
-// The slots the one-pass ellipse stands in for hold the layer's own window versions: it writes
-// exactly what their calls would, under one hold of the drawing lock instead of one per pixel.
-bool WindowSlots(PatternLineProc run) {
-  const Hooks& ops = Ops();
-  return ops.PutPixel == WindowPutPixel && ops.DirectPutPixel == WindowDirectPutPixel &&
-         ops.HLine == WindowHLine && (run == GenericPatternLine || run == NoRun);
-}
-
-// The generic routine's writes without the slots: outline points as WindowPutPixel, fill runs
-// as GenericPatternLine over WindowHLine and WindowDirectPutPixel (copy mode, cut to the
-// viewport).
+// The generic routine's writes over the window's slots: outline points as WindowPutPixel, fill
+// runs as WindowPatternLine (copy mode, cut to the viewport).
 void OnePassEllipse(int x, int y, const std::vector<OutlineStep>& outline, int start, int end,
                     bool fill) {
   const DrawState& d = Draw();
@@ -156,47 +147,54 @@ void Run(PatternLineProc run, int x1, int x2, int y) {
   run(To16(x1), To16(x2), To16(y));
 }
 
-}  // namespace
+// The radii after the aspect and the arc's angles, in degrees.
+struct Arc {
+  int Rx = 0;
+  int Ry = 0;
+  int Start = 0;
+  int End = 0;
+};
 
-// One algorithm read top to bottom: the outline is stepped over the first quadrant and mirrored
-// into the other three; each pair of rows it reaches is filled between its outline points. With
-// the window's own slots the same writes go out in one pass.
-void GenericInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius,
-                            std::uint16_t yRadius, std::uint16_t startAngle, std::uint16_t endAngle,
-                            PatternLineProc run) {
+// What every ellipse does first: a thick outline becomes thin ones through `self` (the slot's
+// routine: the two outlines, then the inside at the smaller radii), the radii take the aspect,
+// and a one-pixel ellipse is its centre. False when that drew it all.
+bool PrepareArc(std::int16_t x, std::int16_t y, std::uint16_t xRadius, std::uint16_t yRadius,
+                std::uint16_t startAngle, std::uint16_t endAngle, PatternLineProc run,
+                InternalEllipseProc self, Arc& arc) {
   DrawState& d = Draw();
   if (d.LineInfo.Thickness == ThickWidth) {
     d.LineInfo.Thickness = NormWidth;
-    GenericInternalEllipse(x, y, xRadius, yRadius, startAngle, endAngle, NoRun);
-    GenericInternalEllipse(x, y, static_cast<std::uint16_t>(xRadius + 1),
-                           static_cast<std::uint16_t>(yRadius + 1), startAngle, endAngle, NoRun);
+    self(x, y, xRadius, yRadius, startAngle, endAngle, NoRun);
+    self(x, y, static_cast<std::uint16_t>(xRadius + 1), static_cast<std::uint16_t>(yRadius + 1),
+         startAngle, endAngle, NoRun);
     if (xRadius > 0 && yRadius > 0) {
-      GenericInternalEllipse(x, y, static_cast<std::uint16_t>(xRadius - 1),
-                             static_cast<std::uint16_t>(yRadius - 1), startAngle, endAngle, run);
+      self(x, y, static_cast<std::uint16_t>(xRadius - 1), static_cast<std::uint16_t>(yRadius - 1),
+           startAngle, endAngle, run);
     }
     d.LineInfo.Thickness = ThickWidth;
-    return;
+    return false;
   }
-  int rx = static_cast<int>(static_cast<long>(xRadius) * 10000 / (d.XAspect ? d.XAspect : 1));
-  int ry = static_cast<int>(static_cast<long>(yRadius) * 10000 / (d.YAspect ? d.YAspect : 1));
-  if (rx == 0) rx = 1;
-  if (ry == 0) ry = 1;
-  if (rx <= 1 && ry <= 1) {
+  arc.Rx = static_cast<int>(static_cast<long>(xRadius) * 10000 / (d.XAspect ? d.XAspect : 1));
+  arc.Ry = static_cast<int>(static_cast<long>(yRadius) * 10000 / (d.YAspect ? d.YAspect : 1));
+  if (arc.Rx == 0) arc.Rx = 1;
+  if (arc.Ry == 0) arc.Ry = 1;
+  if (arc.Rx <= 1 && arc.Ry <= 1) {
     Ops().PutPixel(x, y, d.CurrentColor);
-    return;
+    return false;
   }
-  int start = startAngle % 361;
-  int end = endAngle % 361;
-  if (end < start) std::swap(start, end);
+  arc.Start = startAngle % 361;
+  arc.End = endAngle % 361;
+  if (arc.End < arc.Start) std::swap(arc.Start, arc.End);
+  return true;
+}
 
-  if (WindowSlots(run)) {
-    OnePassEllipse(x, y, Outline(rx, ry), start, end, run != NoRun);
-    return;
-  }
+// The outline through the PutPixel slot, each row pair through the run in the fill colour.
+void EllipseThroughSlots(int x, int y, const Arc& arc, PatternLineProc run) {
+  DrawState& d = Draw();
   // A copy: a client's slot may draw other ellipses, which could push this one out of the cache.
-  const std::vector<OutlineStep> outline = Outline(rx, ry);
+  const std::vector<OutlineStep> outline = Outline(arc.Rx, arc.Ry);
   auto point = [&d](int px, int py) { Ops().PutPixel(To16(px), To16(py), d.CurrentColor); };
-  MirrorOutline(outline, x, y, start, end, point,
+  MirrorOutline(outline, x, y, arc.Start, arc.End, point,
                 [&d, run](int l1, int r1, int y1, int l2, int r2, int y2) {
                   const std::uint16_t outlineColor = d.CurrentColor;
                   d.CurrentColor = d.Fill.Color;
@@ -204,6 +202,35 @@ void GenericInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadiu
                   Run(run, l2, r2, y2);
                   d.CurrentColor = outlineColor;
                 });
+}
+
+}  // namespace
+
+// One algorithm read top to bottom: the outline is stepped over the first quadrant and mirrored
+// into the other three; each pair of rows it reaches is filled between its outline points.
+void GenericInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius,
+                            std::uint16_t yRadius, std::uint16_t startAngle, std::uint16_t endAngle,
+                            PatternLineProc run) {
+  Arc arc;
+  if (!PrepareArc(x, y, xRadius, yRadius, startAngle, endAngle, run, GenericInternalEllipse, arc)) {
+    return;
+  }
+  EllipseThroughSlots(x, y, arc, run);
+}
+
+void WindowInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius,
+                           std::uint16_t yRadius, std::uint16_t startAngle, std::uint16_t endAngle,
+                           PatternLineProc run) {
+  Arc arc;
+  if (!PrepareArc(x, y, xRadius, yRadius, startAngle, endAngle, run, WindowInternalEllipse, arc)) {
+    return;
+  }
+  const bool fill = run == WindowPatternLine;
+  if (!fill && run != NoRun) {
+    EllipseThroughSlots(x, y, arc, run);
+    return;
+  }
+  OnePassEllipse(x, y, Outline(arc.Rx, arc.Ry), arc.Start, arc.End, fill);
 }
 
 // A circle is an outline-only ellipse whose vertical radius corrects for the aspect ratio.

@@ -90,6 +90,10 @@ void InstallWindowHooks(OutTextXYProc windowOutTextXY) {
   hooks.GetPixel = WindowGetPixel;
   hooks.HLine = WindowHLine;
   hooks.VLine = WindowVLine;
+  hooks.PatternLine = WindowPatternLine;
+  hooks.InternalEllipse = WindowInternalEllipse;
+  hooks.ClearViewPort = WindowClearViewPort;
+  hooks.PutImage = WindowPutImage;
   hooks.SetRGBPalette = WindowSetRGBPalette;
   hooks.GetRGBPalette = WindowGetRGBPalette;
   hooks.SetVisualPage = SinglePage;

@@ -100,6 +100,19 @@ void WindowPutPixel(std::int16_t x, std::int16_t y, std::uint16_t color);
 std::uint16_t WindowGetPixel(std::int16_t x, std::int16_t y);
 void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y);
 void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2);
+void WindowPatternLine(std::int16_t x1, std::int16_t x2, std::int16_t y);
+// The window's fast shapes: what the generic routines write over the window's pixel and run
+// slots, pixel for pixel, under one hold of the drawing lock instead of one per pixel or run.
+// Like every slot they stand on their own: a client that replaces a pixel or run slot and wants
+// the shapes drawn through it puts the generic routine in the shape's slot too. The ellipse
+// fills in one pass with the window's own fill run (FillEllipse passes the PatternLine slot),
+// and sends any other run it is handed (a client's) through the generic routine.
+void WindowInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius,
+                           std::uint16_t yRadius, std::uint16_t startAngle, std::uint16_t endAngle,
+                           PatternLineProc run);
+void WindowClearViewPort();
+void WindowPutImage(std::int16_t x, std::int16_t y, const std::uint16_t* image,
+                    std::int16_t writeMode);
 // Window versions of the palette slots (palette.cpp).
 void WindowSetRGBPalette(std::int16_t index, std::int16_t red, std::int16_t green,
                          std::int16_t blue);

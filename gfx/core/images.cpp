@@ -13,9 +13,12 @@ std::int16_t To16(int v) {
   return static_cast<std::int16_t>(v);
 }
 
-// What WindowHLine does for each pixel of the image, under one hold of the lock.
-void PutImageInOnePass(std::int16_t x, std::int16_t y, const std::uint16_t* image,
-                       std::int16_t writeMode) {
+}  // namespace
+
+// What the generic routine writes over WindowHLine, each pixel a one-pixel run, under one hold
+// of the lock.
+void WindowPutImage(std::int16_t x, std::int16_t y, const std::uint16_t* image,
+                    std::int16_t writeMode) {
   const ViewPort& view = Draw().View;
   const int width = image[0] + 1;
   const int height = image[1] + 1;
@@ -34,8 +37,6 @@ void PutImageInOnePass(std::int16_t x, std::int16_t y, const std::uint16_t* imag
   }
   hold.Changed(changed);
 }
-
-}  // namespace
 
 std::uint32_t GenericImageSize(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
   const std::uint32_t width = static_cast<std::uint32_t>(std::abs(x2 - x1)) + 1;
@@ -60,10 +61,6 @@ void GenericGetImage(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int
 // Each pixel goes out as a one-pixel run, so the run writer clips it and applies the write mode.
 void GenericPutImage(std::int16_t x, std::int16_t y, const std::uint16_t* image,
                      std::int16_t writeMode) {
-  if (Ops().HLine == WindowHLine) {
-    PutImageInOnePass(x, y, image, writeMode);
-    return;
-  }
   DrawState& d = Draw();
   const int width = image[0] + 1;
   const int height = image[1] + 1;

@@ -232,25 +232,20 @@ void GenericPatternLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
   d.WriteMode = savedMode;
 }
 
-namespace {
-
-// What WindowHLine does for each row of the viewport, under one hold of the lock.
-void ClearRowsInOnePass() {
+// What GenericPatternLine writes over the window's HLine and DirectPutPixel, under one hold.
+void WindowPatternLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
   const DrawState& d = Draw();
-  const std::uint32_t color = ScreenColor(d.CurrentColor);
-  DrawingHold hold;
-  if (!hold.Drawable()) return;
-  BackingImage& image = hold.Image();
-  const Rect area = WriteArea(image, d.View.Clip);
-  Rect changed;
-  for (int row = 0; row <= d.View.Height; ++row) {
-    changed = Union(changed, WriteRow(image, area, d.View.StartX, d.View.StartX + d.View.Width,
-                                      d.View.StartY + row, color, CopyPut));
-  }
-  hold.Changed(changed);
+  const int a = x1 + d.View.StartX;
+  const int b = x2 + d.View.StartX;
+  const int row = y + d.View.StartY;
+  if (a > b) return;
+  const std::uint8_t bits = FillPatternRows(d.Fill.Pattern)[row & 7];
+  const std::uint32_t ink = ScreenColor(d.CurrentColor);
+  const std::uint32_t background = ScreenColor(d.CurrentBkColor);
+  WriteUnderLock([&](BackingImage& image) {
+    return WritePatternRow(image, WriteArea(image, true), a, b, row, bits, ink, background);
+  });
 }
-
-}  // namespace
 
 void GenericClearViewPort() {
   DrawState& d = Draw();
@@ -262,16 +257,31 @@ void GenericClearViewPort() {
   d.CurrentColor = d.CurrentBkColor;
   d.WriteMode = CopyPut;
   d.LineInfo = LineSettingsType{SolidLn, 0xFFFF, NormWidth};
-  if (Ops().HLine == WindowHLine) {
-    ClearRowsInOnePass();
-  } else {
-    for (int row = 0; row <= d.View.Height; ++row) {
-      Ops().HLine(0, d.View.Width, To16(row));
-    }
+  for (int row = 0; row <= d.View.Height; ++row) {
+    Ops().HLine(0, d.View.Width, To16(row));
   }
   d.CurrentColor = savedColor;
   d.WriteMode = savedMode;
   d.LineInfo = savedLine;
+}
+
+// What the generic routine writes over WindowHLine, each row of the viewport in the background
+// colour, under one hold of the lock.
+void WindowClearViewPort() {
+  DrawState& d = Draw();
+  d.CurrentX = 0;
+  d.CurrentY = 0;
+  const std::uint32_t color = ScreenColor(d.CurrentBkColor);
+  DrawingHold hold;
+  if (!hold.Drawable()) return;
+  BackingImage& image = hold.Image();
+  const Rect area = WriteArea(image, d.View.Clip);
+  Rect changed;
+  for (int row = 0; row <= d.View.Height; ++row) {
+    changed = Union(changed, WriteRow(image, area, d.View.StartX, d.View.StartX + d.View.Width,
+                                      d.View.StartY + row, color, CopyPut));
+  }
+  hold.Changed(changed);
 }
 
 }  // namespace gfx
