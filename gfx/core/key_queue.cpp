@@ -37,7 +37,6 @@ struct KeyboardContext {
   std::atomic<bool> AltKey{false};
 
   std::atomic<SleepFunction> Sleep{nullptr};
-  std::atomic<MessageHandler> CharMessageHandler{&MsgHandler};
 };
 
 // Never destroyed: the window thread may still queue a key while the program's exit handlers run.
@@ -144,13 +143,8 @@ std::int32_t MsgHandler(const KeyMessage& message) {
   return 0;
 }
 
-// The core installs or empties the handler; the window thread reads it for every key message.
-void SetCharMessageHandler(MessageHandler handler) {
-  Keyboard().CharMessageHandler.store(handler, std::memory_order_release);
-}
-
 MessageHandler CharMessageHandler() {
-  return Keyboard().CharMessageHandler.load(std::memory_order_acquire);
+  return &MsgHandler;
 }
 
 // InitGraph succeeded: readers wait for keys again and Delay sleeps undisturbed.

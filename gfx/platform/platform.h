@@ -114,11 +114,11 @@ struct KeyMessage {
   std::uint8_t Char = 0;   // for kChar: the character's low 8 bits
 };
 using MessageHandler = std::int32_t (*)(const KeyMessage& message);
-// The keyboard part's handler, which the slot holds from the start; always answers 0.
+// The keyboard part's handler; always answers 0.
 std::int32_t MsgHandler(const KeyMessage& message);
-// The key-message slot: set by the keyboard part when the layer initialises, called on the
-// window thread for every key-down, key-up and character message.
-void SetCharMessageHandler(MessageHandler handler);
+// The key-message slot, which the window thread calls for every key-down, key-up and character
+// message. It holds MsgHandler from the start and is never emptied: the key queue outlives every
+// window thread, exit handlers included.
 MessageHandler CharMessageHandler();
 
 }  // namespace gfx

@@ -105,7 +105,7 @@ void AcceptPushes(bool accept) {
 }
 
 void SendKey(const KeyMessage& message) {
-  if (MessageHandler handler = CharMessageHandler()) handler(message);
+  CharMessageHandler()(message);
 }
 
 void OnTextInput(const char* text) {
