@@ -97,18 +97,11 @@ void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
 void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
   const DrawState& d = Draw();
   const int column = x + d.View.StartX;
-  int a = std::min(y1, y2) + d.View.StartY;
-  int b = std::max(y1, y2) + d.View.StartY;
+  const int a = std::min(y1, y2) + d.View.StartY;
+  const int b = std::max(y1, y2) + d.View.StartY;
   const std::uint32_t color = ScreenColor(d.CurrentColor);
   WriteUnderLock([&](BackingImage& image) {
-    const Rect area = WriteArea(image, d.View.Clip);
-    if (column < area.x0 || column > area.x1) return Rect{};
-    a = std::max(a, area.y0);
-    b = std::min(b, area.y1);
-    if (a > b) return Rect{};
-    const auto [first, last] =
-        CombineRun(image.Row(a) + column, b - a + 1, image.Width, color, d.WriteMode);
-    return first > last ? Rect{} : Rect{column, a + first, column, a + last};
+    return WriteColumn(image, WriteArea(image, d.View.Clip), column, a, b, color, d.WriteMode);
   });
 }
 
@@ -125,11 +118,10 @@ void GenericHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
 
 void GenericVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
   const ViewPort& view = Draw().View;
-  const Rect area = SurfaceViewArea(Draw().View.Clip);
   const int column = x + view.StartX;
-  const int a = std::max(std::min(y1, y2) + view.StartY, area.y0);
-  const int b = std::min(std::max(y1, y2) + view.StartY, area.y1);
-  if (column < area.x0 || column > area.x1) return;
+  int a = std::min(y1, y2) + view.StartY;
+  int b = std::max(y1, y2) + view.StartY;
+  if (!ClipColumn(SurfaceViewArea(view.Clip), column, a, b)) return;
   for (int y = a; y <= b; ++y) {
     Ops().DirectPutPixel(static_cast<std::int16_t>(column), static_cast<std::int16_t>(y));
   }

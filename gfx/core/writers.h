@@ -1,9 +1,12 @@
 #pragma once
 
 // The pixel and run writers: the only code that writes drawing calls' pixels into the backing
-// image, and the only code that clips. The caller holds a DrawingHold for its whole call. Each
-// writer answers the rectangle whose pixels really changed: empty when clipping left nothing or
-// every pixel already had its colour, so redrawing what is there costs the window nothing.
+// image, and, with the clipping helpers below, the only code that cuts drawing to the viewport
+// or the surface. Callers may stop early once all that is left lies outside (text past the
+// viewport's edge), but never cut a run themselves. The caller holds a DrawingHold for its whole
+// call. Each writer answers the rectangle whose pixels really changed: empty when clipping left
+// nothing or every pixel already had its colour, so redrawing what is there costs the window
+// nothing.
 
 #include <algorithm>
 #include <cstdint>
@@ -74,6 +77,14 @@ inline bool ClipRun(const Rect& area, int& x0, int& x1, int y) {
   return x0 <= x1;
 }
 
+// Absolute column x, rows y0..y1 (already ordered), cut to the area; false when nothing is left.
+inline bool ClipColumn(const Rect& area, int x, int& y0, int& y1) {
+  if (x < area.x0 || x > area.x1) return false;
+  y0 = std::max(y0, area.y0);
+  y1 = std::min(y1, area.y1);
+  return y0 <= y1;
+}
+
 // A surface's rectangle cut to the viewport while clip is on.
 inline Rect ClipToView(Rect area, bool clip) {
   if (!clip) return area;
@@ -114,6 +125,25 @@ inline Rect WriteRow(BackingImage& image, const Rect& area, int x0, int x1, int 
   if (x0 > x1) return Rect{};
   FillPixels(row + x0, x1 - x0 + 1, color);
   return Rect{x0, y, x1, y};
+}
+
+// A vertical run y0..y1 (ordered) in column x, combined with the surface by the write mode.
+inline Rect WriteColumn(BackingImage& image, const Rect& area, int x, int y0, int y1,
+                        std::uint32_t color, std::int16_t mode) {
+  if (!ClipColumn(area, x, y0, y1)) return Rect{};
+  const auto [first, last] = CombineRun(image.Row(y0) + x, y1 - y0 + 1, image.Width, color, mode);
+  return first > last ? Rect{} : Rect{x, y0 + first, x, y0 + last};
+}
+
+// A filled block x0..x1 by y0..y1 (ordered) in the screen colour (copy): a glyph's run of ink
+// at a text size above 1.
+inline Rect WriteBlock(BackingImage& image, const Rect& area, int x0, int y0, int x1, int y1,
+                       std::uint32_t color) {
+  Rect changed;
+  for (int y = std::max(y0, area.y0); y <= std::min(y1, area.y1); ++y) {
+    changed = Union(changed, WriteRow(image, area, x0, x1, y, color, CopyPut));
+  }
+  return changed;
 }
 
 // A run of a fill pattern's row (copy): ink where a bit of `bits` is set, background where not;

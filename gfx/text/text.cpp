@@ -98,43 +98,19 @@ const Glyph& CachedGlyph(std::uint8_t code, bool vertical) {
   return cache.Glyphs[code];
 }
 
-void Include(Rect& box, int x0, int y0, int x1, int y1) {
-  if (box.Empty()) {
-    box = {x0, y0, x1, y1};
-    return;
-  }
-  box = {std::min(box.x0, x0), std::min(box.y0, y0), std::max(box.x1, x1), std::max(box.y1, y1)};
-}
-
 // Writes one glyph, scaled by pixel replication, with its cell's top-left corner at (cellX,
-// cellY) in image coordinates; ink only, cut to `clip`.
+// cellY) in image coordinates; ink only, cut to `clip` by the writer.
 void PutGlyph(BackingImage& image, const Glyph& glyph, int cellX, int cellY, int size,
               const Rect& clip, std::uint32_t ink, Rect& drawn) {
   for (int row = 0; row < kGlyphSide; ++row) {
     const GlyphRow& runs = glyph[row];
-    if (runs.Count == 0) continue;
-    const int top = std::max(cellY + row * size, clip.y0);
-    const int bottom = std::min(cellY + row * size + size - 1, clip.y1);
-    if (top > bottom) continue;
+    const int top = cellY + row * size;
     for (int i = 0; i < runs.Count; ++i) {
-      const int left = std::max(cellX + runs.Spans[i].Start * size, clip.x0);
-      const int right =
-          std::min(cellX + (runs.Spans[i].Start + runs.Spans[i].Length) * size - 1, clip.x1);
-      if (left > right) continue;
-      for (int y = top; y <= bottom; ++y) {
-        const Rect changed = WriteRow(image, clip, left, right, y, ink, CopyPut);
-        if (!changed.Empty()) Include(drawn, changed.x0, changed.y0, changed.x1, changed.y1);
-      }
+      const int left = cellX + runs.Spans[i].Start * size;
+      const int right = cellX + (runs.Spans[i].Start + runs.Spans[i].Length) * size - 1;
+      drawn = Union(drawn, WriteBlock(image, clip, left, top, right, top + size - 1, ink));
     }
   }
-}
-
-// The viewport in image coordinates, inclusive, cut to the image.
-Rect ViewportClip(const BackingImage& image) {
-  const ViewPort& view = Draw().View;
-  return {std::max(0, static_cast<int>(view.StartX)), std::max(0, static_cast<int>(view.StartY)),
-          std::min(image.Width - 1, view.StartX + view.Width),
-          std::min(image.Height - 1, view.StartY + view.Height)};
 }
 
 // Bitmap text from its start point (viewport-relative): the first cell's top-left corner for
@@ -152,7 +128,8 @@ void DrawBitmapText(int x, int y, std::string_view text, const TextSettingsType&
     if (!hold.Drawable()) return;
     BackingImage& image = hold.Image();
     FollowWindow(image);
-    const Rect clip = ViewportClip(image);
+    // Text is cut to the viewport whatever the clipping setting.
+    const Rect clip = WriteArea(image, true);
     if (clip.Empty()) return;
     // Colour 15 is drawn as pure white rather than its palette entry.
     const std::uint32_t ink = color == White ? kPureWhite : ScreenColor(color);
