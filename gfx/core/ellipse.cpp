@@ -157,10 +157,11 @@ struct Arc {
 
 // What every ellipse does first: a thick outline becomes thin ones through `self` (the slot's
 // routine: the two outlines, then the inside at the smaller radii), the radii take the aspect,
-// and a one-pixel ellipse is its centre. False when that drew it all.
-bool PrepareArc(std::int16_t x, std::int16_t y, std::uint16_t xRadius, std::uint16_t yRadius,
-                std::uint16_t startAngle, std::uint16_t endAngle, PatternLineProc run,
-                InternalEllipseProc self, Arc& arc) {
+// and a one-pixel ellipse is its centre. Anything else is left to `draw`, given the arc.
+template <typename DrawArc>
+void Ellipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius, std::uint16_t yRadius,
+             std::uint16_t startAngle, std::uint16_t endAngle, PatternLineProc run,
+             InternalEllipseProc self, DrawArc draw) {
   DrawState& d = Draw();
   if (d.LineInfo.Thickness == ThickWidth) {
     d.LineInfo.Thickness = NormWidth;
@@ -172,20 +173,21 @@ bool PrepareArc(std::int16_t x, std::int16_t y, std::uint16_t xRadius, std::uint
            startAngle, endAngle, run);
     }
     d.LineInfo.Thickness = ThickWidth;
-    return false;
+    return;
   }
+  Arc arc;
   arc.Rx = static_cast<int>(static_cast<long>(xRadius) * 10000 / (d.XAspect ? d.XAspect : 1));
   arc.Ry = static_cast<int>(static_cast<long>(yRadius) * 10000 / (d.YAspect ? d.YAspect : 1));
   if (arc.Rx == 0) arc.Rx = 1;
   if (arc.Ry == 0) arc.Ry = 1;
   if (arc.Rx <= 1 && arc.Ry <= 1) {
     Ops().PutPixel(x, y, d.CurrentColor);
-    return false;
+    return;
   }
   arc.Start = startAngle % 361;
   arc.End = endAngle % 361;
   if (arc.End < arc.Start) std::swap(arc.Start, arc.End);
-  return true;
+  draw(arc);
 }
 
 // The outline through the PutPixel slot, each row pair through the run in the fill colour.
@@ -206,31 +208,27 @@ void EllipseThroughSlots(int x, int y, const Arc& arc, PatternLineProc run) {
 
 }  // namespace
 
-// One algorithm read top to bottom: the outline is stepped over the first quadrant and mirrored
+// The generic ellipse, one algorithm: the outline is stepped over the first quadrant and mirrored
 // into the other three; each pair of rows it reaches is filled between its outline points.
 void GenericInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius,
                             std::uint16_t yRadius, std::uint16_t startAngle, std::uint16_t endAngle,
                             PatternLineProc run) {
-  Arc arc;
-  if (!PrepareArc(x, y, xRadius, yRadius, startAngle, endAngle, run, GenericInternalEllipse, arc)) {
-    return;
-  }
-  EllipseThroughSlots(x, y, arc, run);
+  Ellipse(x, y, xRadius, yRadius, startAngle, endAngle, run, GenericInternalEllipse,
+          [&](const Arc& arc) { EllipseThroughSlots(x, y, arc, run); });
 }
 
 void WindowInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius,
                            std::uint16_t yRadius, std::uint16_t startAngle, std::uint16_t endAngle,
                            PatternLineProc run) {
-  Arc arc;
-  if (!PrepareArc(x, y, xRadius, yRadius, startAngle, endAngle, run, WindowInternalEllipse, arc)) {
-    return;
-  }
-  const bool fill = run == WindowPatternLine;
-  if (!fill && run != NoRun) {
-    EllipseThroughSlots(x, y, arc, run);
-    return;
-  }
-  OnePassEllipse(x, y, Outline(arc.Rx, arc.Ry), arc.Start, arc.End, fill);
+  Ellipse(x, y, xRadius, yRadius, startAngle, endAngle, run, WindowInternalEllipse,
+          [&](const Arc& arc) {
+            const bool fill = run == WindowPatternLine;
+            if (fill || run == NoRun) {
+              OnePassEllipse(x, y, Outline(arc.Rx, arc.Ry), arc.Start, arc.End, fill);
+            } else {
+              EllipseThroughSlots(x, y, arc, run);
+            }
+          });
 }
 
 // A circle is an outline-only ellipse whose vertical radius corrects for the aspect ratio.

@@ -1,8 +1,8 @@
 #pragma once
 
 // The operation slots through which every drawing call reaches the surface. DefaultHooks fills
-// them with the defaults; choosing a mode installs the window versions of the pixel, run, palette,
-// page and text slots. Only the program's thread reads or writes them.
+// them with the defaults; choosing a mode installs the window versions of the pixel, run, shape,
+// palette, page and text slots. Only the program's thread reads or writes them.
 
 #include <cstdint>
 #include <string_view>
