@@ -17,7 +17,7 @@
 
 namespace {
 
-TSnake S;
+TSnake S;  // the program's one snake, which every game starts again
 bool Quit = false;
 std::uint16_t Scores = 0;  // the run's best
 ShortString Name;

@@ -69,7 +69,7 @@ bool AgePrize(TSnake& S) {
 }
 
 void ShowScore(std::uint16_t score) {
-  OutTextXY(100, 100, ScoreText(score));
+  OutTextXY(kScoreTextX, kScoreTextY, ScoreText(score));
 }
 
 void EndScreen() {
@@ -85,15 +85,15 @@ void EndScreen() {
 void ShowBoard() {
   SetColor(kFrameColor);
   SetLineStyle(SolidLn, 0, ThickWidth);
-  Rectangle(MX2 - 150, MY2 - 150, MX2 + 150, MY2 + 150);
+  Rectangle(MX2 - kHalfBoard, MY2 - kHalfBoard, MX2 + kHalfBoard, MY2 + kHalfBoard);
   SetLineStyle(SolidLn, 0, NormWidth);
 }
 
 void Play(TSnake& S) {
   bool GameOver = false;
-  std::uint8_t Ch = 0;
-  TMove Where = RIGHT;
-  TMove From = RIGHT;
+  std::uint8_t Ch = 0;  // the last byte read from the keyboard
+  TMove Where = RIGHT;  // where the next step goes
+  TMove From = RIGHT;   // the direction last chosen, whose reverse is refused
   ClearDevice();
   Countdown(Ch);
   do {

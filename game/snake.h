@@ -11,7 +11,7 @@ struct TSnake {
   TPrize Prize{};
   TCoords Coords{};  // Coords[0] is the head; entries from Size on are not part of the snake
   std::uint16_t Size = 0;
-  std::uint16_t R = 0;
+  std::uint16_t R = 0;  // one step in pixels, kCellStep; a cell's disc has radius R - kDiscInset
   std::uint16_t Scores = 0;
 
   // Starts a new game: clears everything (the prize too), puts a snake of three cells on the

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "game/board.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
 #include "gfx/platform/headless/headless_window.h"
@@ -19,8 +20,8 @@ namespace {
 
 using Cell = std::pair<int, int>;  // column, row of the icon's small grid
 
-constexpr int kStep = 15;
-constexpr int kRadius = 5;
+// The radius of a cell's disc on the board.
+constexpr int kRadius = kCellStep - kDiscInset;
 
 struct Layout {
   int Size;                 // pixels a side
@@ -35,8 +36,8 @@ const Layout kLarge{
     64, 10, {{1, 0}, {0, 0}, {0, 1}, {0, 2}, {0, 3}, {1, 3}, {2, 3}, {3, 3}, {3, 2}}, {3, 0}};
 
 void Disc(const Layout& layout, Cell cell) {
-  FillEllipse(static_cast<std::int16_t>(layout.Offset + kStep * cell.first),
-              static_cast<std::int16_t>(layout.Offset + kStep * cell.second), kRadius, kRadius);
+  FillEllipse(static_cast<std::int16_t>(layout.Offset + kCellStep * cell.first),
+              static_cast<std::int16_t>(layout.Offset + kCellStep * cell.second), kRadius, kRadius);
 }
 
 // The same colours and fills as the snake's and the prize's Show on the black board.
