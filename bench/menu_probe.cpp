@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/xvfb.h"
+#include "tests/harness/xvfb.h"
 
 namespace {
 

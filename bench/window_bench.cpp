@@ -17,8 +17,8 @@
 #include "gfx/graph.h"
 #include "gfx/keyboard.h"
 #include "gfx/platform/headless/headless_window.h"
-#include "tests/sway.h"
-#include "tests/xvfb.h"
+#include "tests/harness/sway.h"
+#include "tests/harness/xvfb.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 
 #include "game/board.h"
 #include "game/snake.h"
-#include "tests/screen_fixture.h"
+#include "tests/support/scripted_screen.h"
 
 namespace {
 
-class IntroTest : public ScreenTest {};
+class IntroTest : public ScriptedScreen {};
 
 // Ink of one colour in the 16 x 16 cell whose top-left corner is (x, y), and anywhere else.
 std::pair<int, int> CellInk(std::uint32_t rgb, int x, int y) {

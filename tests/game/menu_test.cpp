@@ -7,7 +7,7 @@
 
 #include "game/board.h"
 #include "game/snake.h"
-#include "tests/screen_fixture.h"
+#include "tests/support/scripted_screen.h"
 
 namespace {
 
@@ -16,10 +16,10 @@ constexpr char kEsc = 27;
 
 TSnake S;
 
-class MenuTest : public ScreenTest {
+class MenuTest : public ScriptedScreen {
  protected:
   void SetUp() override {
-    ScreenTest::SetUp();
+    ScriptedScreen::SetUp();
     S.Init();
     quit = false;
     best = 0;

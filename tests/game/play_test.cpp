@@ -7,8 +7,8 @@
 #include "game/board.h"
 #include "game/random.h"
 #include "game/snake.h"
-#include "tests/board_test_support.h"
-#include "tests/screen_fixture.h"
+#include "tests/support/board_cells.h"
+#include "tests/support/scripted_screen.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ std::uint32_t CountingTick() {
 
 TSnake S;
 
-class PlayTest : public ScreenTest {
+class PlayTest : public ScriptedScreen {
  protected:
   // Runs a game, typing ESC for the end screen during the tick that ends it. Returns the number
   // of ticks played.
@@ -45,13 +45,13 @@ class PlayTest : public ScreenTest {
   }
 
   void SetUp() override {
-    ScreenTest::SetUp();
+    ScriptedScreen::SetUp();
     gTick = 0;
     SetTickSource(CountingTick);
   }
   void TearDown() override {
     SetTickSource(nullptr);
-    ScreenTest::TearDown();
+    ScriptedScreen::TearDown();
   }
 
   static TPoint Head() { return S.Coords[0]; }

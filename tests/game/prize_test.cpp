@@ -9,18 +9,11 @@
 #include "game/prize.h"
 #include "game/random.h"
 #include "gfx/inspect.h"
-#include "tests/board_test_support.h"
+#include "tests/support/board_cells.h"
+#include "tests/support/fixed_tick.h"
+#include "tests/support/headless_graph.h"
 
 namespace {
-
-std::uint32_t gTick = 0;
-std::uint32_t TestTick() {
-  return gTick;
-}
-
-std::uint32_t Scaled(std::uint64_t u, std::uint32_t n) {
-  return static_cast<std::uint32_t>(u * n / 4294967296ull);
-}
 
 class PrizeTest : public testing::Test {
  protected:
@@ -41,32 +34,6 @@ class PrizeTest : public testing::Test {
   }
   TPrize prize;
 };
-
-TEST_F(PrizeTest, RandomScalesTheMersenneTwistersOutputIntoTheRange) {
-  // Published first outputs for seeds 5489 and 1: 3499211612, 581869302; 1791095845, 4282876139.
-  gTick = 5489;
-  Randomize();
-  EXPECT_EQ(Random(19), 15u);
-  EXPECT_EQ(Random(1000), 135u);
-  gTick = 1;
-  Randomize();
-  EXPECT_EQ(Random(1000), 417u);
-  EXPECT_EQ(Random(19), 18u);
-
-  for (std::uint32_t seed : {0u, 42u, 0xFFFFFFFFu}) {
-    gTick = seed;
-    Randomize();
-    std::mt19937 reference(seed);
-    for (std::uint32_t n : {1u, 19u, 0x80000000u, 0xFFFFFFFFu}) {
-      for (int k = 0; k < 50; ++k) ASSERT_EQ(Random(n), Scaled(reference(), n)) << seed << " " << n;
-    }
-  }
-
-  std::set<std::uint32_t> seen;
-  for (int k = 0; k < 100000; ++k) seen.insert(Random(19));
-  EXPECT_EQ(seen.size(), 19u);
-  EXPECT_EQ(*seen.rbegin(), 18u);
-}
 
 TEST_F(PrizeTest, RestartsTheSequenceOncePerCallAndDrawsTheRowFirst) {
   gTick = 31337;
@@ -139,7 +106,7 @@ TEST_F(PrizeTest, AFullBoardIsReportedAndLeavesThePrizeAsItWas) {
   EXPECT_EQ(prize.Time, 7);
 }
 
-class PrizeDrawingTest : public GraphTest {};
+using PrizeDrawingTest = HeadlessGraph;
 
 TEST_F(PrizeDrawingTest, ShowsRedRimAndBlueDotsAndHideClearsWithTheSnakesFill) {
   ClearDevice();

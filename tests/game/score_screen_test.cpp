@@ -13,7 +13,7 @@
 #include "gfx/inspect.h"
 #include "gfx/keyboard.h"
 #include "gfx/platform/headless/headless_window.h"
-#include "tests/score_test_support.h"
+#include "tests/support/score_files.h"
 
 namespace {
 

@@ -6,25 +6,22 @@
 #include "game/random.h"
 #include "game/snake.h"
 #include "gfx/inspect.h"
-#include "tests/board_test_support.h"
+#include "tests/support/board_cells.h"
+#include "tests/support/fixed_tick.h"
+#include "tests/support/headless_graph.h"
 
 namespace {
 
-std::uint32_t gTick = 0;
-std::uint32_t TestTick() {
-  return gTick;
-}
-
-class SnakeTest : public GraphTest {
+class SnakeTest : public HeadlessGraph {
  protected:
   void SetUp() override {
-    GraphTest::SetUp();
+    HeadlessGraph::SetUp();
     SetTickSource(TestTick);
     s.Init();
   }
   void TearDown() override {
     SetTickSource(nullptr);
-    GraphTest::TearDown();
+    HeadlessGraph::TearDown();
   }
   void Place(const std::vector<TPoint>& cells) {
     s.Size = static_cast<std::uint16_t>(cells.size());

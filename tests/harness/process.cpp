@@ -1,4 +1,4 @@
-#include "tests/process.h"
+#include "tests/harness/process.h"
 
 #include <fcntl.h>
 #include <grp.h>

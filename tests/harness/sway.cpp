@@ -1,4 +1,4 @@
-#include "tests/sway.h"
+#include "tests/harness/sway.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/process.h"
+#include "tests/harness/process.h"
 
 namespace sway {
 

@@ -1,4 +1,4 @@
-#include "tests/xvfb.h"
+#include "tests/harness/xvfb.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/process.h"
+#include "tests/harness/process.h"
 
 namespace xvfb {
 

@@ -2,7 +2,7 @@
 #include <random>
 
 #include "scores/score_file.h"
-#include "tests/score_test_support.h"
+#include "tests/support/score_files.h"
 
 // Thousands of random and damaged files through the table's reader and the merge. Meant to be run
 // under the address sanitizer as well: nothing may read outside the record or the table.

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "console/console.h"
-#include "tests/score_test_support.h"
+#include "tests/support/score_files.h"
 
 namespace {
 

@@ -1,22 +1,10 @@
 #pragma once
 
-#include <gtest/gtest.h>
+// Cells of the board as the game's tests name them, and what a cell's disc does to a pixel.
 
 #include <cstdint>
 
 #include "game/board.h"
-#include "gfx/graph.h"
-
-// Opens the headless window for one test and closes it afterwards.
-class GraphTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::int16_t driver = Detect, mode = 0;
-    InitGraph(driver, mode, "");
-    ASSERT_EQ(GraphResult(), grOk);
-  }
-  void TearDown() override { CloseGraph(); }
-};
 
 // The cell i columns right of and j rows below the centre.
 inline TPoint At(int i, int j) {

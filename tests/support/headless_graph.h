@@ -52,6 +52,21 @@ inline void UseGenericShapes(bool generic) {
   ops.PutImage = generic ? gfx::GenericPutImage : gfx::WindowPutImage;
 }
 
+// A box of image pixels, inclusive.
+struct Box {
+  int x0, y0, x1, y1;
+  bool Contains(int x, int y) const { return x >= x0 && x <= x1 && y >= y0 && y <= y1; }
+};
+
+// Pixels of the whole image that differ from black outside `box`.
+inline int InkOutside(const Box& box) {
+  int count = 0;
+  for (int y = 0; y < gfx::inspect::Height(); ++y)
+    for (int x = 0; x < gfx::inspect::Width(); ++x)
+      if (!box.Contains(x, y) && gfx::inspect::Pixel(x, y) != 0) ++count;
+  return count;
+}
+
 // Every pixel that is not black, read under the drawing lock.
 inline std::set<std::pair<int, int>> LitPixels() {
   std::set<std::pair<int, int>> lit;

@@ -12,17 +12,16 @@
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
 #include "gfx/keyboard.h"
+#include "tests/support/headless_graph.h"
 
-class ScreenTest : public testing::Test {
+class ScriptedScreen : public HeadlessGraph {
  protected:
   // Called for every Delay with its number (from 0) and length, instead of sleeping.
   using Script = std::function<void(int index, std::uint16_t milliseconds)>;
 
   void SetUp() override {
-    std::int16_t driver = Detect;
-    std::int16_t mode = 0;
-    InitGraph(driver, mode, "");
-    ASSERT_EQ(GraphResult(), grOk);
+    HeadlessGraph::SetUp();
+    if (HasFatalFailure()) return;
     while (KeyPressed()) ReadKey();
     delays.clear();
     script = nullptr;
@@ -31,8 +30,7 @@ class ScreenTest : public testing::Test {
 
   void TearDown() override {
     SetSleepFunction(nullptr);
-    CloseGraph();
-    GraphResult();
+    HeadlessGraph::TearDown();
     while (KeyPressed()) ReadKey();
   }
 

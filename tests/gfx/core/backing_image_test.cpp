@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "gfx/keyboard.h"
-#include "tests/headless_graph.h"
+#include "tests/support/headless_graph.h"
 
 namespace {
 

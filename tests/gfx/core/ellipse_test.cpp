@@ -8,7 +8,7 @@
 #include "gfx/core/backing_image.h"
 #include "gfx/core/hooks.h"
 #include "gfx/core/layer.h"
-#include "tests/headless_graph.h"
+#include "tests/support/headless_graph.h"
 
 namespace {
 

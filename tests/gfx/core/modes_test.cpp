@@ -6,7 +6,7 @@
 #include "gfx/core/hooks.h"
 #include "gfx/core/modes.h"
 #include "runtime/run_error.h"
-#include "tests/headless_graph.h"
+#include "tests/support/headless_graph.h"
 
 namespace {
 
@@ -246,61 +246,6 @@ TEST_F(ModeTest, CloseGraphClosesTheWindowAndLaterDrawingIsIgnored) {
 
 using PaletteTest = HeadlessGraph;
 
-TEST_F(PaletteTest, TheColoursTheGameUsesHaveTheirValues) {
-  const struct {
-    std::int16_t index, r, g, b;
-  } colours[] = {
-      {4, 168, 0, 0},      {9, 84, 84, 252},    {15, 252, 252, 252}, {19, 44, 44, 44},
-      {41, 252, 64, 0},    {42, 252, 124, 0},   {43, 252, 188, 0},   {44, 252, 252, 0},
-      {56, 124, 124, 252}, {57, 156, 124, 252}, {62, 252, 124, 188}, {103, 180, 196, 252},
-      {104, 0, 0, 112},    {201, 40, 32, 64},   {212, 64, 64, 32},   {255, 0, 0, 0},
-      {32, 0, 0, 252},     {247, 44, 48, 64},   {248, 0, 0, 0},      {16, 0, 0, 0},
-      {31, 252, 252, 252}, {6, 168, 84, 0},
-  };
-  for (const auto& c : colours) {
-    std::int16_t r = -1, g = -1, b = -1;
-    GetRGBPalette(c.index, r, g, b);
-    EXPECT_EQ(r, c.r) << c.index;
-    EXPECT_EQ(g, c.g) << c.index;
-    EXPECT_EQ(b, c.b) << c.index;
-    PutPixel(c.index, 0, c.index);
-    EXPECT_EQ(gfx::inspect::Pixel(c.index, 0),
-              (std::uint32_t(c.r) << 16) | (std::uint32_t(c.g) << 8) | std::uint32_t(c.b));
-  }
-  EXPECT_EQ(GraphResult(), grOk);
-}
-
-TEST_F(PaletteTest, EntriesChangeLaterDrawingOnlyAndBadIndicesAreRefused) {
-  PutPixel(1, 1, 100);
-  SetRGBPalette(100, 1, 2, 3);
-  EXPECT_EQ(GraphResult(), grOk);
-  PutPixel(2, 2, 100);
-  EXPECT_EQ(gfx::inspect::Pixel(1, 1), Screen(100));
-  EXPECT_EQ(gfx::inspect::Pixel(2, 2), 0x010203u);
-
-  for (std::int16_t index : {-1, 256, 32767}) {
-    std::int16_t r = 7, g = 7, b = 7;
-    SetRGBPalette(index, 9, 9, 9);
-    EXPECT_EQ(GraphResult(), grError) << index;
-    GetRGBPalette(index, r, g, b);
-    EXPECT_EQ(GraphResult(), grError) << index;
-    EXPECT_EQ(r, 7);
-  }
-}
-
-TEST_F(PaletteTest, TheBackgroundColourBecomesEntryZero) {
-  SetBkColor(Red);
-  std::int16_t r, g, b;
-  GetRGBPalette(0, r, g, b);
-  EXPECT_EQ(r, 168);
-  EXPECT_EQ(g, 0);
-  ClearDevice();
-  EXPECT_EQ(gfx::inspect::Pixel(5, 5), Screen(Red));
-  GraphDefaults();
-  GetRGBPalette(0, r, g, b);
-  EXPECT_EQ(r, 0);
-}
-
 // Each death test runs in a fresh copy of the test program, which has drawn nothing yet. Standard
 // output goes to the error stream there so that the message can be matched.
 class NotInGraphicsModeDeathTest : public ::testing::Test {
@@ -374,6 +319,109 @@ void FailInGraphicsMode() {
 TEST_F(NotInGraphicsModeDeathTest, ARunTimeErrorClosesGraphicsBeforeItsReport) {
   EXPECT_EXIT(FailInGraphicsMode(), ::testing::ExitedWithCode(2),
               "^window closed\nRuntime error 2 at \\$");
+}
+
+using GraphStateTest = HeadlessGraph;
+
+TEST_F(GraphStateTest, DefaultsAfterInitGraph) {
+  EXPECT_EQ(GetMaxX(), 639);
+  EXPECT_EQ(GetMaxY(), 479);
+  EXPECT_EQ(GetMaxColor(), 255);
+  EXPECT_EQ(GetColor(), White);
+  EXPECT_EQ(GetBkColor(), Black);
+  FillSettingsType fill;
+  GetFillSettings(fill);
+  EXPECT_EQ(fill.Pattern, SolidFill);
+  EXPECT_EQ(fill.Color, 255);
+  ViewPortType view;
+  GetViewSettings(view);
+  EXPECT_EQ(view.x2, 639);
+  EXPECT_EQ(view.y2, 479);
+  EXPECT_TRUE(view.Clip);
+  for (std::uint8_t row : gfx::Draw().UserFillPattern) EXPECT_EQ(row, 0xFF);
+  TextSettingsType text = gfx::Draw().TextInfo;
+  EXPECT_EQ(text.CharSize, 1);
+  EXPECT_EQ(text.Vert, TopText);
+  EXPECT_EQ(gfx::inspect::Width(), 640);
+  EXPECT_EQ(gfx::inspect::Height(), 480);
+}
+
+TEST_F(GraphStateTest, GraphDefaultsPutBackEverythingAProgramChanged) {
+  SetColor(Yellow);
+  SetFillStyle(XHatchFill, Red);
+  SetLineStyle(CenterLn, 0, ThickWidth);
+  SetWriteMode(XORPut);
+  SetViewPort(5, 5, 50, 50, false);
+  MoveTo(3, 4);
+  gfx::Draw().UserFillPattern.fill(0x0F);
+  GraphDefaults();
+  const gfx::DrawState& d = gfx::Draw();
+  EXPECT_EQ(d.CurrentColor, White);
+  EXPECT_EQ(d.Fill.Pattern, SolidFill);
+  EXPECT_EQ(d.Fill.Color, GetMaxColor());
+  EXPECT_EQ(d.LineInfo.LineStyle, SolidLn);
+  EXPECT_EQ(d.LineInfo.Thickness, NormWidth);
+  EXPECT_EQ(d.WriteMode, CopyPut);
+  EXPECT_EQ(d.View.StartX, 0);
+  EXPECT_EQ(d.View.Width, GetMaxX());
+  EXPECT_TRUE(d.View.Clip);
+  EXPECT_EQ(GetX(), 0);
+  EXPECT_EQ(d.UserFillPattern[3], 0xFF);
+}
+
+TEST(GraphLifecycleTest, CloseGraphOutsideGraphicsModeSetsMinusOne) {
+  if (gfx::Mode().IsGraphMode) CloseGraph();
+  GraphResult();
+  CloseGraph();
+  EXPECT_EQ(GraphResult(), grNoInitGraph);
+  EXPECT_EQ(GraphErrorMsg(grNoInitGraph), "Graphics driver not installed");
+}
+
+TEST(GraphLifecycleTest, InitGraphTwiceReplacesTheWindowAndDriverPathGetsItsSeparator) {
+  gfx::UseHeadlessPlatform();
+  std::int16_t driver = Detect, mode = 0;
+  InitGraph(driver, mode, "fonts");
+  EXPECT_EQ(gfx::Mode().DriverPath, "fonts\\");
+  PutPixel(3, 3, Red);
+  InitGraph(driver, mode, "C:\\games\\");
+  EXPECT_EQ(GraphResult(), grOk);
+  EXPECT_EQ(gfx::Mode().DriverPath, "C:\\games\\");
+  EXPECT_EQ(gfx::inspect::Pixel(3, 3), 0u);  // a new, black surface
+  InitGraph(driver, mode, "");
+  EXPECT_EQ(gfx::Mode().DriverPath, "");
+  CloseGraph();
+  EXPECT_EQ(GraphResult(), grOk);
+}
+
+TEST(GraphErrorMsgTest, EveryCodeHasItsText) {
+  const struct {
+    std::int16_t code;
+    std::string_view text;
+  } table[] = {
+      {0, ""},
+      {-1, "Graphics driver not installed"},
+      {-2, "Graphics hardware not detected"},
+      {-3, ""},
+      {-4, ""},
+      {-5, "Not enough memory for graphics"},
+      {-6, "Not enough memory for graphics"},
+      {-7, "Not enough memory for graphics"},
+      {-8, "Font file not found"},
+      {-9, "Not enough memory to load font"},
+      {-10, "Invalid graphics mode"},
+      {-11, "Graphics error"},
+      {-12, "Graphics I/O error"},
+      {-13, "Invalid font"},
+      {-14, "Invalid font"},
+      {-15, ""},
+      {-16, ""},
+      {-17, ""},
+      {-18, "Invalid driver version"},
+      {-19, ""},
+      {1, ""},
+      {-32768, ""},
+  };
+  for (const auto& row : table) EXPECT_EQ(GraphErrorMsg(row.code), row.text) << row.code;
 }
 
 }  // namespace

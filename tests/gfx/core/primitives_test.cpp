@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "gfx/core/hooks.h"
-#include "tests/headless_graph.h"
+#include "tests/support/headless_graph.h"
 
 namespace {
 
@@ -244,40 +244,44 @@ TEST_F(WriteModeTest, GetPixelReadsBackColourNumbersRelativeToTheViewport) {
   EXPECT_EQ(GetPixel(-6, -7), Black);  // off the surface
 }
 
-void PassHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
-  gfx::WindowHLine(x1, x2, y);
+using GraphStateTest = HeadlessGraph;
+
+TEST_F(GraphStateTest, ClearDeviceFillsEverythingResetsThePositionAndKeepsTheViewport) {
+  SetColor(Red);
+  Line(0, 0, 639, 0);
+  Line(639, 479, 0, 479);
+  SetViewPort(100, 100, 200, 150, true);
+  MoveTo(30, 40);
+  ClearDevice();
+  EXPECT_EQ(GetX(), 0);
+  EXPECT_EQ(GetY(), 0);
+  ViewPortType view;
+  GetViewSettings(view);
+  EXPECT_EQ(view.x1, 100);
+  EXPECT_EQ(view.y1, 100);
+  EXPECT_EQ(view.x2, 200);
+  EXPECT_EQ(view.y2, 150);
+  EXPECT_EQ(gfx::inspect::Pixel(0, 0), Screen(Black));
+  EXPECT_EQ(gfx::inspect::Pixel(639, 479), Screen(Black));
+  EXPECT_EQ(GetColor(), Red);
 }
 
-// The one-pass image and clear write what the generic routines write through a client's HLine
-// slot: each write mode, an image hanging over a clipped viewport's edge, then a clear.
-TEST_F(WriteModeTest, OnePassImagesAndClearsMatchTheGenericRoutines) {
-  std::vector<std::uint16_t> image{29, 19};
-  for (int i = 0; i < 30 * 20; ++i) image.push_back(static_cast<std::uint16_t>((i * 37) % 300));
-  std::set<std::pair<std::pair<int, int>, std::uint32_t>> drawn[2];
-  for (int generic = 0; generic < 2; ++generic) {
-    if (generic) gfx::Ops().HLine = PassHLine;
-    UseGenericShapes(generic);
-    SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
-    ClearDevice();
-    SetViewPort(50, 40, 120, 90, true);
-    SetColor(Yellow);
-    Rectangle(0, 0, 70, 50);
-    for (std::int16_t mode = CopyPut; mode <= NotPut; ++mode) {
-      gfx::Ops().PutImage(static_cast<std::int16_t>(mode * 20 - 15),
-                          static_cast<std::int16_t>(mode * 9 - 5), image.data(), mode);
+TEST_F(GraphStateTest, ClearViewPortClearsOnlyTheViewportInTheBackgroundColour) {
+  SetColor(Green);
+  SetFillStyle(SolidFill, Green);
+  for (int y = 0; y < 40; ++y) Line(0, y, 60, y);
+  SetViewPort(10, 10, 20, 30, true);
+  SetWriteMode(XORPut);
+  gfx::Draw().CurrentBkColor = Blue;  // without SetBkColor's change of entry 0
+  ClearViewPort();
+  for (int y = 0; y < 40; ++y) {
+    for (int x = 0; x <= 60; ++x) {
+      const bool inside = x >= 10 && x <= 20 && y >= 10 && y <= 30;
+      EXPECT_EQ(gfx::inspect::Pixel(x, y), inside ? Screen(Blue) : Screen(Green)) << x << "," << y;
     }
-    SetViewPort(60, 50, 80, 70, true);
-    SetBkColor(Blue);
-    ClearViewPort();
-    SetBkColor(Black);
-    for (const auto& p : LitPixels())
-      drawn[generic].insert({p, gfx::inspect::Pixel(p.first, p.second)});
   }
-  gfx::Ops().HLine = gfx::WindowHLine;
-  UseGenericShapes(false);
-  SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
-  EXPECT_GT(drawn[0].size(), 1000u);
-  EXPECT_EQ(drawn[0], drawn[1]);
+  EXPECT_EQ(gfx::Draw().WriteMode, XORPut);
+  EXPECT_EQ(GetColor(), Green);
 }
 
 }  // namespace

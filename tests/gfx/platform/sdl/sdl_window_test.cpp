@@ -17,8 +17,8 @@
 #include "gfx/keyboard.h"
 #include "gfx/layer_build.h"
 #include "gfx/platform/sdl/sdl_window.h"
-#include "tests/sway.h"
-#include "tests/xvfb.h"
+#include "tests/harness/sway.h"
+#include "tests/harness/xvfb.h"
 
 // The real window on a private virtual display: what a player would see and type.
 
