@@ -23,18 +23,4 @@ std::unique_ptr<Presenter> MakePresenter(SDL_Window* window);
 std::unique_ptr<Presenter> MakeSurfacePresenter(SDL_Window* window);
 std::unique_ptr<Presenter> MakeRendererPresenter(SDL_Window* window);
 
-// A 0x00RRGGBB image kept from one present to the next, made again at another size.
-class StagingImage {
- public:
-  StagingImage() = default;
-  ~StagingImage();
-  StagingImage(const StagingImage&) = delete;
-  StagingImage& operator=(const StagingImage&) = delete;
-  // nullptr when SDL cannot make it.
-  SDL_Surface* OfSize(int width, int height);
-
- private:
-  SDL_Surface* surface_ = nullptr;
-};
-
 }  // namespace gfx::sdl

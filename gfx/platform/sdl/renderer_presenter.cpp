@@ -2,6 +2,7 @@
 
 #include "gfx/platform/platform.h"
 #include "gfx/platform/sdl/presenter.h"
+#include "gfx/platform/sdl/staging_image.h"
 
 // Wayland has no software surface: the picture goes through SDL's renderer into a streaming
 // texture of the window's size. Only the changed area is uploaded; the compositor takes the

@@ -2,6 +2,7 @@
 
 #include "gfx/platform/platform.h"
 #include "gfx/platform/sdl/presenter.h"
+#include "gfx/platform/sdl/staging_image.h"
 
 // On X11 the picture goes through the window's software surface: a plain copy per present, and
 // only the changed box goes to the X server.
