@@ -24,8 +24,8 @@ esac
 
 missing=()
 for package in "${wanted[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = 'install ok installed' ] || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

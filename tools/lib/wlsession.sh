@@ -27,13 +27,13 @@ xs_start_sway() {
   xs_pids+=($!)
   local socket=
   for _ in $(seq 200); do
-    socket=$(find "$run" -maxdepth 1 -type s -name 'wayland-*' | head -n1)
+    socket=$(find "$run" -maxdepth 1 -type s -name 'wayland-*' -print -quit)
     [ -n "$socket" ] && break
     sleep 0.05
   done
   [ -n "$socket" ] || { echo "sway did not start" >&2; cat "$xs_work/sway.log" >&2; exit 1; }
   export XDG_RUNTIME_DIR=$run WAYLAND_DISPLAY=$socket SDL_VIDEODRIVER=wayland
-  SWAYSOCK=$(find "$run" -maxdepth 1 -type s -name 'sway-ipc.*' | head -n1)
+  SWAYSOCK=$(find "$run" -maxdepth 1 -type s -name 'sway-ipc.*' -print -quit)
   export SWAYSOCK
   unset DISPLAY
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
