@@ -52,7 +52,15 @@ DIRECTIONS = (UP, DOWN, LEFT, RIGHT)
 KEY_OF = {UP: "Up", DOWN: "Down", LEFT: "Left", RIGHT: "Right"}
 NAME_OF = {UP: "up", DOWN: "down", LEFT: "left", RIGHT: "right"}
 
-MENU = ("New Game", "Controls", "Best players", "Quit")
+
+def read_menu():
+    """The menu's items, top to bottom, from the list the scripts share."""
+    path = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "lib", "menu_items.txt")
+    with open(path, encoding="utf-8") as items:
+        return tuple(line.rstrip("\n") for line in items if not line.startswith("#"))
+
+
+MENU = read_menu()
 
 started = time.monotonic()
 
@@ -372,9 +380,10 @@ class Game:
         os.close(self.master)
 
 
-def find_window(timeout):
+def find_window(pid, timeout):
+    """The shown window of the game's process (the launcher execs the game: the same process)."""
     code, out = tool(
-        "xdotool", "search", "--sync", "--name", "^Graph window application$", timeout=timeout
+        "xdotool", "search", "--sync", "--onlyvisible", "--pid", str(pid), timeout=timeout
     )
     windows = out.split()
     check(code == 0 and windows, f"no game window appeared (xdotool: {code} {out!r})")
@@ -395,20 +404,21 @@ def poll(screen, condition, timeout, interval, what):
         time.sleep(interval)
 
 
-def choose_menu_item(screen, index):
-    """From the menu with "New Game" highlighted: Down with gaps (the menu acts only on the last
-    of several waiting keys), checking the highlight, then Return."""
+def choose_menu_item(screen, name):
+    """From the menu with "New Game" highlighted: Down to the item of that name, each waiting for the highlight it brings
+    (the menu acts only on the last of several waiting keys; once it shows the new highlight it
+    waits for the next), then Return."""
+    index = MENU.index(name) + 1
     poll(screen, lambda f: screen.highlighted(f) == 1, 20, 0.1, "the menu")
     for below in range(2, index + 1):
         screen.key("Down")
         poll(
             screen,
             lambda f: screen.highlighted(f) == below,
-            3,
+            5,
             0.05,
             f'"{MENU[below - 1]}" highlighted',
         )
-        time.sleep(0.3)
     screen.key("Return")
     log(f'chose "{MENU[index - 1]}"')
 
@@ -602,7 +612,7 @@ def first_run(children, binary, work, display):
     game = Game(children, binary, work, display, "first")
     screen = None
     try:
-        screen = find_window(10)
+        screen = find_window(game.process.pid, 10)
         log(f"window {screen.width}x{screen.height}, centre ({screen.mx2}, {screen.my2})")
         # Typed during the intro, Return waits for the menu, which starts New Game with it.
         screen.key("Return")
@@ -619,7 +629,7 @@ def first_run(children, binary, work, display):
             back_to_menu(screen)
             if not eaten:
                 screen.key("Return")
-        choose_menu_item(screen, 4)
+        choose_menu_item(screen, "Quit")
 
         check(game.wait_for_output(PROMPT, 10), "no name prompt on the terminal")
         check(game.wait_for_raw_mode(5), "the terminal never went into raw mode for the name")
@@ -679,8 +689,8 @@ def second_run(children, binary, work, display, best, table_dir):
     game = Game(children, binary, work, display, "second")
     screen = None
     try:
-        screen = find_window(10)
-        choose_menu_item(screen, 3)
+        screen = find_window(game.process.pid, 10)
+        choose_menu_item(screen, "Best players")
         mx2, my2 = screen.mx2, screen.my2
         # The footer is drawn after the rows: once it shows, the table is complete.
         frame = poll(
@@ -705,7 +715,7 @@ def second_run(children, binary, work, display, best, table_dir):
             stray = frame.count(RED, mx2 - 30, y, 300, height)
             check(stray == 0, f"{stray} red pixels at y {y - my2} to {y - my2 + height - 1}")
         screen.key("Escape")
-        choose_menu_item(screen, 4)
+        choose_menu_item(screen, "Quit")
         code = game.wait_exit(10)
         check(code is not None, "the game did not end after Quit")
         check(code == 0, f"exit code {code}")

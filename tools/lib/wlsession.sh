@@ -39,19 +39,23 @@ xs_start_sway() {
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 }
 
+# A key typed while a new keyboard's keymap settles may be lost (see xs_key): xs_press types it
+# again.
+XS_KEY_TRIES=4
+
 # The game's window on the output as "X Y WIDTH HEIGHT" once it has the keyboard (keys typed
 # before go nowhere), or nothing.
 ws_window_geometry() {
   swaymsg -t get_tree -r 2>/dev/null | python3 -c '
 import json, sys
 def walk(node):
-    if node.get("name") == "Graph window application" and node.get("focused"):
+    if node.get("pid") == int(sys.argv[1]) and node.get("focused"):
         r, w = node["rect"], node["window_rect"]
         print(r["x"] + w["x"], r["y"] + w["y"], w["width"], w["height"])
         sys.exit()
     for child in node.get("nodes", []) + node.get("floating_nodes", []):
         walk(child)
-walk(json.load(sys.stdin))'
+walk(json.load(sys.stdin))' "$GAME"
 }
 
 # xs_start_game_without_window COMMAND...: the game run by the compositor's user in the scratch
@@ -93,7 +97,7 @@ xs_key() {
 
 # xs_close: the compositor asks the window to close, as its close button or shortcut would.
 xs_close() {
-  swaymsg '[title="^Graph window application$"] kill' >/dev/null
+  swaymsg "[pid=$GAME] kill" >/dev/null
 }
 
 # xs_count COLOUR GEOMETRY: as in xsession.sh, read through grim.

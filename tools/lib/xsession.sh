@@ -21,15 +21,30 @@ xs_start_xvfb() {
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
 }
 
+XS_KEY_TRIES=1
+
+# xs_start_window_manager: openbox, once it has announced itself on the root window.
+xs_start_window_manager() {
+  openbox >/dev/null 2>&1 &
+  xs_pids+=($!)
+  local _
+  for _ in $(seq 200); do wmctrl -m >/dev/null 2>&1 && return 0; sleep 0.05; done
+  echo "openbox did not start" >&2
+  exit 1
+}
+
 # xs_start_game COMMAND...: runs the game in the scratch directory (so that no score file of the
-# caller's is touched), its output in $xs_work/out and err; sets GAME (the pid) and WINDOW, and
-# the window's centre in absolute screen coordinates as CX, CY.
+# caller's is touched), its output in $xs_work/out and err; sets GAME (the pid) and WINDOW (the
+# shown window of that process: the game, or a program it is run by in the same process, such as
+# valgrind or the launcher, which execs it), and the window's centre in absolute screen
+# coordinates as CX, CY.
 xs_start_game() {
   (cd "$xs_work" && exec "$@" </dev/null >"$xs_work/out" 2>"$xs_work/err") &
   GAME=$!
   xs_pids+=("$GAME")
   GAME_STARTED=$(xs_now_ms)
-  WINDOW=$(timeout 60 xdotool search --sync --name '^Graph window application$' | head -n1) || true
+  WINDOW=$(timeout 60 xdotool search --sync --onlyvisible --pid "$GAME") || true
+  WINDOW=${WINDOW%%$'\n'*}
   [ -n "$WINDOW" ] || { echo "no game window" >&2; cat "$xs_work/err" >&2; exit 1; }
   local X Y WIDTH HEIGHT SCREEN
   eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
@@ -52,5 +67,5 @@ xs_count() {
 
 # xs_close: the window manager closes the window, as its close button would.
 xs_close() {
-  wmctrl -c 'Graph window application'
+  wmctrl -i -c "$WINDOW"
 }
