@@ -21,14 +21,14 @@ xs_start_xvfb 800x600
 xs_start_game "$snake"
 # The menu after the intro, whole: "New Game" chosen and "Quit", the last item drawn, below it in
 # yellow.
-xs_wait_menu "New Game" 30 && xs_wait_for 'rgb(252,252,0)' "$(xs_menu_item Quit)" 50 5 ||
+xs_wait_menu "New Game" 30 && xs_wait_for "$xs_yellow" "$(xs_menu_item Quit)" 50 5 ||
   { echo "no menu after the intro" >&2; exit 1; }
 shot menu
 xs_key Return
 # The countdown, 4.5 s of yellow digits at the centre: a Down typed now waits for the first step,
 # so that the snake turns at once; Left, once the screen shows it running down (nine steps of
 # 100 ms from the wall), gives it a second corner; the picture two steps later.
-xs_wait_for 'rgb(252,252,0)' "16x16+$CX+$CY" 10 30 || { echo "no countdown" >&2; exit 1; }
+xs_wait_for "$xs_yellow" "$(xs_countdown)" 10 30 || { echo "no countdown" >&2; exit 1; }
 xs_key Down
 xs_wait_play 10 || { echo "no game started" >&2; exit 1; }
 xs_key Left

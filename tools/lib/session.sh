@@ -35,6 +35,11 @@ xs_wait_for() {
 # The end screen's "Press esc ..." line in white: nothing else white is ever drawn there.
 xs_end_screen() { echo "208x16+$((CX - 50))+$((CY + 40))"; }
 
+# The countdown's digits, yellow at the centre, as a game starts: nothing yellow is drawn there
+# before (the intro's letters are of other colours).
+xs_countdown() { echo "16x16+$CX+$CY"; }
+xs_yellow='rgb(252,252,0)'
+
 # xs_wait_play SECONDS: until a game's first step is drawn: the left side of the board's frame
 # (colour 19, three pixels wide, 150 left of the centre), which only a game draws.
 xs_wait_play() { xs_wait_for 'rgb(44,44,44)' "3x200+$((CX - 151))+$((CY - 100))" 100 "$1"; }
@@ -90,6 +95,19 @@ xs_choose() {
 
 # xs_back_to_menu [SECONDS]: ESC on the end screen, until the menu shows with its first item chosen.
 xs_back_to_menu() { xs_press Escape "$xs_light_blue" "$(xs_menu_item "${xs_menu_items[0]}")" "${1:-5}"; }
+
+# xs_no_window: says why the game shows no window: it ended (with what code), or it runs without
+# one; and what it wrote on standard error.
+xs_no_window() {
+  if kill -0 "$GAME" 2>/dev/null; then
+    echo "no game window" >&2
+  else
+    local code=0
+    wait "$GAME" || code=$?
+    echo "no game window: the game ended with code $code" >&2
+  fi
+  cat "$xs_work/out" "$xs_work/err" >&2
+}
 
 # xs_wait_exit SECONDS: waits for the game to end and sets GAME_CODE; fails if it does not.
 xs_wait_exit() {

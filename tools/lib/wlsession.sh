@@ -80,7 +80,7 @@ xs_start_game() {
     kill -0 "$GAME" 2>/dev/null || break
     sleep 0.1
   done
-  [ -n "$geometry" ] || { echo "no game window" >&2; cat "$xs_work/err" >&2; exit 1; }
+  [ -n "$geometry" ] || { xs_no_window; exit 1; }
   read -r WX WY WW WH <<<"$geometry"
   CX=$((WX + (WW - 1) / 2))
   CY=$((WY + (WH - 1) / 2))
