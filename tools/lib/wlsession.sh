@@ -37,6 +37,19 @@ xs_start_sway() {
   export SWAYSOCK
   unset DISPLAY
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+  # Without input devices the seat has no keyboard, and a client gets its keyboard only once one
+  # appears, so the first keys typed would race the game's request for one. A virtual keyboard
+  # that types nothing stays for the session: the game has its keyboard from the start.
+  wtype -s 600000 &
+  xs_pids+=($!)
+  local seats=
+  for _ in $(seq 200); do
+    seats=$(swaymsg -t get_seats -r 2>/dev/null) || true
+    [[ $seats == *'"capabilities": 2'* || $seats == *'"capabilities": 3'* ]] && return 0
+    sleep 0.05
+  done
+  echo "no keyboard on sway's seat" >&2
+  exit 1
 }
 
 # A key typed while a new keyboard's keymap settles may be lost (see xs_key): xs_press types it
