@@ -16,10 +16,14 @@ xs_start_xvfb() {
   Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$xs_work/display" 2>"$xs_work/xvfb.log" &
   XVFB=$!
   xs_pids+=($!)
-  for _ in $(seq 200); do [ -s "$xs_work/display" ] && break; sleep 0.05; done
-  [ -s "$xs_work/display" ] || { echo "Xvfb did not start" >&2; cat "$xs_work/xvfb.log" >&2; exit 1; }
-  local number
-  read -r number <"$xs_work/display"
+  # The number is whole once its line has ended (the server writes the line end apart).
+  local number=
+  for _ in $(seq 200); do
+    read -r number <"$xs_work/display" && break
+    number=
+    sleep 0.05
+  done
+  [ -n "$number" ] || { echo "Xvfb did not start" >&2; cat "$xs_work/xvfb.log" >&2; exit 1; }
   export DISPLAY=":$number"
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
   # The server names its display a moment before it lets clients in.
