@@ -1,7 +1,8 @@
 // Presses keys in the real game's menu through XTest and watches the menu on the X server after
 // every press: how long the key takes to reach the screen, and whether any picture shows that
 // is neither the menu before the key nor the menu after it (cleared, or partly redrawn).
-//   menu_probe [PRESSES]   (DISPLAY set, the game's menu showing with "New Game" chosen)
+//   menu_probe WINDOW [PRESSES]   (DISPLAY set, the game's menu showing with "New Game" chosen in
+//                                  the X window WINDOW, as tools/lib/xsession.sh finds it)
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -14,8 +15,6 @@
 #include <cstdlib>
 #include <thread>
 #include <vector>
-
-#include "tests/harness/xvfb.h"
 
 namespace {
 
@@ -78,9 +77,9 @@ double Percentile(std::vector<double> values, double p) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int presses = argc > 1 ? std::atoi(argv[1]) : 200;
+  const Window window = argc > 1 ? std::strtoul(argv[1], nullptr, 0) : 0;
+  const int presses = argc > 2 ? std::atoi(argv[2]) : 200;
   Display* display = XOpenDisplay(nullptr);
-  const Window window = xvfb::FindWindow("Graph window application");
   if (display == nullptr || window == 0) {
     std::fprintf(stderr, "no display or no game window\n");
     return 1;

@@ -114,11 +114,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "InitGraph failed\n");
     return 1;
   }
-  constexpr char kTitle[] = "Graph window application";
   xvfb::Screen screen;
-  const unsigned long window = wayland ? 0 : xvfb::FindWindow(kTitle);
+  const unsigned long window = wayland ? 0 : xvfb::FindWindow(WindowTitle);
   sway::WindowRect rect;
-  if (wayland) sway::FindWindow(compositor, kTitle, rect);
+  if (wayland) sway::FindWindow(compositor, WindowTitle, rect);
   std::printf("%s\n", wayland ? "Wayland (sway, headless)" : "X11 (Xvfb)");
   PresentLatency([&](int x, int y) {
     return wayland ? sway::Pixel(compositor, rect.X + x, rect.Y + y) : screen.Pixel(window, x, y);

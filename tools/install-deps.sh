@@ -7,7 +7,7 @@ set -euo pipefail
 
 run_packages=(g++ cmake ninja-build make pkg-config libsdl2-dev)
 test_packages=(libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb xdotool x11-apps x11-utils imagemagick openbox wmctrl valgrind python3
-  sway wtype grim libegl-mesa0 libgl1-mesa-dri)
+  pyflakes3 sway wtype grim libegl-mesa0 libgl1-mesa-dri)
 
 wanted=("${run_packages[@]}")
 if [ "${1:-run}" = test ]; then
@@ -24,8 +24,8 @@ esac
 
 missing=()
 for package in "${wanted[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    missing+=("$package")
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = 'install ok installed' ] || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 

@@ -19,23 +19,25 @@ shot() {
 
 xs_start_xvfb 800x600
 xs_start_game "$snake"
-# The intro takes 11 s; the menu is drawn right after it.
-xs_sleep_until 12000
+# The menu after the intro, whole: "New Game" chosen and "Quit", the last item drawn, below it in
+# yellow.
+xs_wait_menu "New Game" 30 && xs_wait_for "$xs_yellow" "$(xs_menu_item Quit)" 50 5 ||
+  { echo "no menu after the intro" >&2; exit 1; }
 shot menu
 xs_key Return
-# The countdown takes 4.5 s. A few turns make the snake more than a straight line; each turn
-# waits for some steps, so that it grows a corner rather than turning back.
-sleep 4.8
-for turn in Down Left; do
-  sleep 0.35
-  xs_key "$turn"
-done
-sleep 0.25
+# The countdown, 4.5 s of yellow digits at the centre: a Down typed now waits for the first step,
+# so that the snake turns at once; Left, once the screen shows it running down (nine steps of
+# 100 ms from the wall), gives it a second corner; the picture two steps later.
+xs_wait_for "$xs_yellow" "$(xs_countdown)" 10 30 || { echo "no countdown" >&2; exit 1; }
+xs_key Down
+xs_wait_play 10 || { echo "no game started" >&2; exit 1; }
+xs_key Left
+sleep 0.2
 shot game
+# ESC ends the game; had the snake already reached a wall, it leaves the end screen instead.
 xs_key Escape
-xs_wait_for white "$(xs_end_screen)" 100 10 || { echo "the game did not end on ESC" >&2; exit 1; }
-xs_key Escape
-sleep 0.5
-for _ in 1 2 3; do xs_key Down; sleep 0.3; done
-xs_key Return
+if xs_wait_for white "$(xs_end_screen)" 100 5; then
+  xs_back_to_menu || exit 1
+fi
+xs_choose Quit || exit 1
 xs_wait_exit 10

@@ -23,41 +23,8 @@ xs_start_game valgrind --tool=memcheck --leak-check=full --show-leak-kinds=defin
 xs_key Return
 # Slow under valgrind, so the end screen is awaited rather than timed.
 xs_wait_for white "$(xs_end_screen)" 100 180 || { echo "the end screen did not show" >&2; exit 1; }
-xs_key Escape
-# The menu keeps only the last of the keys waiting, so each one waits for the redraw before it.
-for _ in 1 2 3; do sleep 2; xs_key Down; done
-sleep 2
-xs_key Return
+xs_back_to_menu 60 && xs_choose Quit 60 || exit 1
 xs_wait_exit 180
 echo "game exit code: $GAME_CODE"
 
-python3 - "$xml" "$root" <<'EOF'
-import sys
-import xml.etree.ElementTree as ET
-
-xml_file, root = sys.argv[1], sys.argv[2]
-counted = ("Leak_DefinitelyLost", "InvalidRead", "InvalidWrite", "InvalidFree",
-           "MismatchedFree", "UninitCondition", "UninitValue", "SyscallParam", "Overlap")
-doc = ET.parse(xml_file).getroot()
-ours, theirs = [], {}
-for error in doc.iter("error"):
-    kind = error.findtext("kind")
-    if kind not in counted:
-        continue
-    frames = error.find("stack").findall("frame")
-    own = [f for f in frames if (f.findtext("dir") or "").startswith(root)]
-    if own:
-        ours.append((kind, error, frames))
-    else:
-        theirs[kind] = theirs.get(kind, 0) + 1
-
-for kind, error, frames in ours:
-    what = error.find("xwhat")
-    print(f"== {kind}: " + (what.findtext("text") if what is not None else error.findtext("what")))
-    for f in frames:
-        where = f"{f.findtext('dir')}/{f.findtext('file')}:{f.findtext('line')}" if f.findtext("file") else f.findtext("obj")
-        print(f"   {f.findtext('fn') or '?'}  {where}")
-print(f"errors in our code: {len(ours)}")
-print("in the libraries, not ours: " + (", ".join(f"{k} {v}" for k, v in sorted(theirs.items())) or "none"))
-sys.exit(1 if ours else 0)
-EOF
+python3 tools/memcheck_report.py "$xml" "$root"

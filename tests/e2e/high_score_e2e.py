@@ -17,6 +17,7 @@ Exit code 0 when it passed, 1 when it failed, 77 when a tool it needs is missing
 
 import array
 import ctypes
+import ctypes.util
 import fcntl
 import os
 import select
@@ -52,7 +53,15 @@ DIRECTIONS = (UP, DOWN, LEFT, RIGHT)
 KEY_OF = {UP: "Up", DOWN: "Down", LEFT: "Left", RIGHT: "Right"}
 NAME_OF = {UP: "up", DOWN: "down", LEFT: "left", RIGHT: "right"}
 
-MENU = ("New Game", "Controls", "Best players", "Quit")
+
+def read_menu():
+    """The menu's items, top to bottom, from the list the scripts share."""
+    path = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "lib", "menu_items.txt")
+    with open(path, encoding="utf-8") as items:
+        return tuple(line.rstrip("\n") for line in items if not line.startswith("#"))
+
+
+MENU = read_menu()
 
 started = time.monotonic()
 
@@ -103,7 +112,9 @@ def start_xvfb(children, work):
     with open(os.path.join(work, "xvfb.log"), "wb") as xvfb_log:
         children.add(
             subprocess.Popen(
-                command + ["-nolisten", "tcp"],
+                # -noreset: a server that resets when its last client leaves (xdotool between two
+                # runs of the game) refuses the next one for a while.
+                command + ["-nolisten", "tcp", "-noreset"],
                 pass_fds=(writable,),
                 stdin=subprocess.DEVNULL,
                 stdout=xvfb_log,
@@ -144,27 +155,101 @@ def tool(*args, timeout=5):
     return result.returncode, result.stdout.decode(errors="replace")
 
 
-class Frame:
-    """One picture of the game's client area, read back with xwd."""
+class X11:
+    """The test's own connection to the X server, reading back what a window shows (libX11 through
+    ctypes). Only the rectangles asked for cross it: a whole window is megabytes, which a busy
+    machine takes tenths of a second to copy, far longer than the snake takes for a step."""
 
-    def __init__(self, data):
-        fields = struct.unpack(">25I", data[:100])
-        header_size, pixmap_format = fields[0], fields[2]
-        self.width, self.height = fields[4], fields[5]
-        byte_order, bits_per_pixel, bytes_per_line = fields[7], fields[11], fields[12]
-        self.masks = fields[14:17]
-        colours = fields[19]
-        check(
-            pixmap_format == 2 and bits_per_pixel == 32 and bytes_per_line % 4 == 0,
-            f"unexpected xwd image: format {pixmap_format}, {bits_per_pixel} bits per pixel",
+    class Image(ctypes.Structure):
+        _fields_ = [
+            ("width", ctypes.c_int),
+            ("height", ctypes.c_int),
+            ("xoffset", ctypes.c_int),
+            ("format", ctypes.c_int),
+            ("data", ctypes.c_void_p),
+            ("byte_order", ctypes.c_int),
+            ("bitmap_unit", ctypes.c_int),
+            ("bitmap_bit_order", ctypes.c_int),
+            ("bitmap_pad", ctypes.c_int),
+            ("depth", ctypes.c_int),
+            ("bytes_per_line", ctypes.c_int),
+            ("bits_per_pixel", ctypes.c_int),
+            ("red_mask", ctypes.c_ulong),
+            ("green_mask", ctypes.c_ulong),
+            ("blue_mask", ctypes.c_ulong),
+        ]
+
+    ALL_PLANES = 0xFFFFFFFF
+    Z_PIXMAP = 2
+    MSB_FIRST = 1
+
+    def __init__(self, display):
+        lib = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        lib.XOpenDisplay.restype = ctypes.c_void_p
+        lib.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        lib.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        lib.XGetImage.restype = ctypes.POINTER(X11.Image)
+        lib.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int]
+        lib.XGetImage.argtypes += [ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+        lib.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_void_p]
+        lib.XGetGeometry.argtypes += [ctypes.c_void_p] * 6
+        lib.XFree.argtypes = [ctypes.c_void_p]
+        handler = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+        # A window that went away is an error for the test to report, not for Xlib to exit on.
+        self.on_error = handler(lambda display, event: 0)
+        lib.XSetErrorHandler.argtypes = [handler]
+        lib.XSetErrorHandler(self.on_error)
+        self.lib = lib
+        # The server names its display a moment before it lets clients in.
+        deadline = time.monotonic() + 10
+        self.display = lib.XOpenDisplay(display.encode())
+        while not self.display and time.monotonic() < deadline:
+            time.sleep(0.05)
+            self.display = lib.XOpenDisplay(display.encode())
+        check(self.display, f"cannot connect to {display}")
+
+    def size(self, window):
+        """The window's width and height, or None when it cannot be read."""
+        root, x, y = ctypes.c_ulong(), ctypes.c_int(), ctypes.c_int()
+        width, height, border, depth = (ctypes.c_uint() for _ in range(4))
+        fields = (root, x, y, width, height, border, depth)
+        if not self.lib.XGetGeometry(self.display, window, *(ctypes.byref(f) for f in fields)):
+            return None
+        return width.value, height.value
+
+    def image(self, window, x, y, width, height):
+        """A rectangle of the window: its 32-bit pixels row by row, and the colour masks."""
+        pointer = self.lib.XGetImage(
+            self.display, window, x, y, width, height, self.ALL_PLANES, self.Z_PIXMAP
         )
-        start = header_size + 12 * colours
-        self.stride = bytes_per_line // 4
-        self.pixels = array.array("I")
-        check(self.pixels.itemsize == 4, "no 32-bit array type")
-        self.pixels.frombytes(data[start : start + bytes_per_line * self.height])
-        if (byte_order == 1) != (sys.byteorder == "big"):
-            self.pixels.byteswap()
+        check(pointer, f"the window's {width}x{height}+{x}+{y} could not be read")
+        image = pointer.contents
+        try:
+            check(
+                image.bits_per_pixel == 32 and image.bytes_per_line == 4 * width,
+                f"unexpected image: {image.bits_per_pixel} bits per pixel",
+            )
+            pixels = array.array("I")
+            check(pixels.itemsize == 4, "no 32-bit array type")
+            pixels.frombytes(ctypes.string_at(image.data, image.bytes_per_line * height))
+            if (image.byte_order == self.MSB_FIRST) != (sys.byteorder == "big"):
+                pixels.byteswap()
+            return pixels, (image.red_mask, image.green_mask, image.blue_mask)
+        finally:
+            self.lib.XFree(image.data)
+            self.lib.XFree(pointer)
+
+    def close(self):
+        self.lib.XCloseDisplay(self.display)
+
+
+class Frame:
+    """What rectangles of the game's client area showed at one moment; coordinates are the
+    window's."""
+
+    def __init__(self, patches, masks):
+        self.patches = patches  # (x, y, width, height, pixels), pixels row by row
+        self.masks = masks
 
     def value(self, rgb):
         """The pixel value of a colour in this image's layout."""
@@ -185,42 +270,62 @@ class Frame:
         return tuple(components)
 
     def count(self, rgb, x, y, width, height):
-        """Pixels of exactly that colour in a rectangle (clipped to the image)."""
+        """Pixels of exactly that colour in a rectangle (clipped to what was read)."""
         value = self.value(rgb)
-        x0, x1 = max(x, 0), min(x + width, self.width)
         total = 0
-        for row in range(max(y, 0), min(y + height, self.height)):
-            base = row * self.stride
-            total += self.pixels[base + x0 : base + x1].count(value)
+        for px, py, pwidth, pheight, pixels in self.patches:
+            x0, x1 = max(x, px) - px, min(x + width, px + pwidth) - px
+            for row in range(max(y, py) - py, min(y + height, py + pheight) - py):
+                base = row * pwidth
+                total += pixels[base + x0 : base + x1].count(value) if x1 > x0 else 0
         return total
 
     def box(self, rgb, x, y, width, height):
         """Which pixels of a rectangle have that colour, row by row: a glyph's shape."""
         value = self.value(rgb)
-        return tuple(
-            tuple(self.pixels[row * self.stride + x + i] == value for i in range(width))
-            for row in range(y, y + height)
-        )
+        for px, py, pwidth, pheight, pixels in self.patches:
+            if px <= x and x + width <= px + pwidth and py <= y and y + height <= py + pheight:
+                return tuple(
+                    tuple(pixels[(row - py) * pwidth + x - px + i] == value for i in range(width))
+                    for row in range(y, y + height)
+                )
+        raise Failed(f"{width}x{height}+{x}+{y} was not read")
+
+    def colours(self):
+        return Counter(v for patch in self.patches for v in patch[4])
 
 
 class Screen:
-    def __init__(self, window, geometry):
+    def __init__(self, x11, window, geometry):
+        self.x11 = x11
         self.window = window
         self.width, self.height = geometry
         # The centre of the client area, rounded down as the game rounds it.
         self.mx2 = (self.width - 1) // 2
         self.my2 = (self.height - 1) // 2
+        # What a game needs read at every step: the board with the end screen's lines (which
+        # reach 158 pixels right of the centre) and the score's first digit.
+        self.play_areas = (
+            (self.mx2 - 155, self.my2 - 155, 316, 316),
+            (100 + 7 * 16, 100, 16, 16),
+        )
         self.last = None
         self.keys = []
 
-    def grab(self):
-        result = run(["xwd", "-id", self.window, "-silent"], 5)
-        check(result.returncode == 0, f"xwd failed: {result.stderr.decode(errors='replace')}")
-        frame = Frame(result.stdout)
+    def grab(self, areas=None):
+        """The whole client area, or only the rectangles (x, y, width, height) given."""
+        size = self.x11.size(int(self.window))
         check(
-            (frame.width, frame.height) == (self.width, self.height),
-            f"window is {frame.width}x{frame.height}, expected {self.width}x{self.height}",
+            size == (self.width, self.height),
+            f"window is {size[0]}x{size[1]}, expected {self.width}x{self.height}"
+            if size
+            else "the window is gone",
         )
+        patches, masks = [], None
+        for x, y, width, height in areas or ((0, 0, self.width, self.height),):
+            pixels, masks = self.x11.image(int(self.window), x, y, width, height)
+            patches.append((x, y, width, height, pixels))
+        frame = Frame(patches, masks)
         self.last = frame
         return frame
 
@@ -242,7 +347,7 @@ class Screen:
             f"--- last picture: snake cells {sorted(snake)}, red cells {prizes}, "
             f"menu highlight {self.highlighted(frame)}, end screen {self.end_screen(frame)}"
         )
-        colours = Counter(frame.pixels).most_common(10)
+        colours = frame.colours().most_common(10)
         print("--- its commonest colours:", ", ".join(f"{frame.rgb(v)}: {n}" for v, n in colours))
 
     def centre_of(self, cell):
@@ -372,16 +477,17 @@ class Game:
         os.close(self.master)
 
 
-def find_window(timeout):
+def find_window(x11, pid, timeout):
+    """The shown window of the game's process (the launcher execs the game: the same process)."""
     code, out = tool(
-        "xdotool", "search", "--sync", "--name", "^Graph window application$", timeout=timeout
+        "xdotool", "search", "--sync", "--onlyvisible", "--pid", str(pid), timeout=timeout
     )
     windows = out.split()
     check(code == 0 and windows, f"no game window appeared (xdotool: {code} {out!r})")
     window = windows[0]
-    _, geometry = tool("xdotool", "getwindowgeometry", "--shell", window)
-    values = dict(line.split("=", 1) for line in geometry.split() if "=" in line)
-    return Screen(window, (int(values["WIDTH"]), int(values["HEIGHT"])))
+    size = x11.size(int(window))
+    check(size, f"the size of window {window} cannot be read")
+    return Screen(x11, window, size)
 
 
 def poll(screen, condition, timeout, interval, what):
@@ -395,20 +501,21 @@ def poll(screen, condition, timeout, interval, what):
         time.sleep(interval)
 
 
-def choose_menu_item(screen, index):
-    """From the menu with "New Game" highlighted: Down with gaps (the menu acts only on the last
-    of several waiting keys), checking the highlight, then Return."""
+def choose_menu_item(screen, name):
+    """From the menu with "New Game" highlighted: Down to the item of that name, each waiting for the highlight it brings
+    (the menu acts only on the last of several waiting keys; once it shows the new highlight it
+    waits for the next), then Return."""
+    index = MENU.index(name) + 1
     poll(screen, lambda f: screen.highlighted(f) == 1, 20, 0.1, "the menu")
     for below in range(2, index + 1):
         screen.key("Down")
         poll(
             screen,
             lambda f: screen.highlighted(f) == below,
-            3,
+            5,
             0.05,
             f'"{MENU[below - 1]}" highlighted',
         )
-        time.sleep(0.3)
     screen.key("Return")
     log(f'chose "{MENU[index - 1]}"')
 
@@ -523,7 +630,7 @@ def await_game(screen):
     counting = False
     deadline = time.monotonic() + 30
     while True:
-        frame = screen.grab()
+        frame = screen.grab(screen.play_areas)
         snake, _ = screen.board(frame)
         if len(snake) >= 3:
             return
@@ -546,7 +653,7 @@ def play_one_game(screen, play_deadline):
     began = time.monotonic()
     while True:
         check(time.monotonic() < play_deadline, "the snake ate nothing within the time for play")
-        frame = screen.grab()
+        frame = screen.grab(screen.play_areas)
         frames += 1
         snake, prizes = screen.board(frame)
         if not snake:
@@ -598,11 +705,11 @@ def back_to_menu(screen):
     poll(screen, lambda f: screen.highlighted(f) == 1, 3, 0.05, "the menu after the game")
 
 
-def first_run(children, binary, work, display):
+def first_run(children, binary, work, display, x11):
     game = Game(children, binary, work, display, "first")
     screen = None
     try:
-        screen = find_window(10)
+        screen = find_window(x11, game.process.pid, 10)
         log(f"window {screen.width}x{screen.height}, centre ({screen.mx2}, {screen.my2})")
         # Typed during the intro, Return waits for the menu, which starts New Game with it.
         screen.key("Return")
@@ -619,7 +726,7 @@ def first_run(children, binary, work, display):
             back_to_menu(screen)
             if not eaten:
                 screen.key("Return")
-        choose_menu_item(screen, 4)
+        choose_menu_item(screen, "Quit")
 
         check(game.wait_for_output(PROMPT, 10), "no name prompt on the terminal")
         check(game.wait_for_raw_mode(5), "the terminal never went into raw mode for the name")
@@ -671,7 +778,7 @@ def expect_text_cells(frame, what, x, y, text):
     check(before == 0 and after == 0, f"{what} is not where it should be")
 
 
-def second_run(children, binary, work, display, best, table_dir):
+def second_run(children, binary, work, display, x11, best, table_dir):
     path = os.path.join(table_dir, "scores.db")
     before = os.stat(path)
     with open(path, "rb") as f:
@@ -679,8 +786,8 @@ def second_run(children, binary, work, display, best, table_dir):
     game = Game(children, binary, work, display, "second")
     screen = None
     try:
-        screen = find_window(10)
-        choose_menu_item(screen, 3)
+        screen = find_window(x11, game.process.pid, 10)
+        choose_menu_item(screen, "Best players")
         mx2, my2 = screen.mx2, screen.my2
         # The footer is drawn after the rows: once it shows, the table is complete.
         frame = poll(
@@ -705,7 +812,7 @@ def second_run(children, binary, work, display, best, table_dir):
             stray = frame.count(RED, mx2 - 30, y, 300, height)
             check(stray == 0, f"{stray} red pixels at y {y - my2} to {y - my2 + height - 1}")
         screen.key("Escape")
-        choose_menu_item(screen, 4)
+        choose_menu_item(screen, "Quit")
         code = game.wait_exit(10)
         check(code is not None, "the game did not end after Quit")
         check(code == 0, f"exit code {code}")
@@ -741,7 +848,7 @@ def main():
         print(__doc__)
         return 2
     binary = os.path.realpath(args[0])
-    for needed in ("Xvfb", "xdotool", "xwd"):
+    for needed in ("Xvfb", "xdotool"):
         if shutil.which(needed) is None:
             print(f"skipped: {needed} is not installed")
             return SKIP
@@ -751,18 +858,20 @@ def main():
     signal.alarm(int(TOTAL_BUDGET))
     children = Children()
     work = tempfile.mkdtemp(prefix="high_score_e2e.")
+    x11 = None
     try:
         display = start_xvfb(children, work)
-        os.environ["DISPLAY"] = display  # for xdotool and xwd
+        os.environ["DISPLAY"] = display  # for xdotool
+        x11 = X11(display)
         log(f"Xvfb on {display}, working in {work}")
-        best = first_run(children, binary, work, display)
+        best = first_run(children, binary, work, display, x11)
         if table_dir is None:
             table_dir = work
         else:
             stray = os.path.join(work, "scores.db")
             check(not os.path.exists(stray), "scores.db was written where the game was started")
         check_score_file(os.path.join(table_dir, "scores.db"), best)
-        second_run(children, binary, work, display, best, table_dir)
+        second_run(children, binary, work, display, x11, best, table_dir)
         log("passed")
         return 0
     except Failed as failure:
@@ -774,6 +883,8 @@ def main():
         return 1
     finally:
         signal.alarm(0)
+        if x11 is not None:
+            x11.close()  # before its server goes, which Xlib would take for a fatal error
         children.end_all()
         shutil.rmtree(work, ignore_errors=True)
 

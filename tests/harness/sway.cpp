@@ -95,14 +95,32 @@ bool Compositor::Start(int width, int height) {
   setenv("SDL_VIDEODRIVER", "wayland", 1);
   // Keeps SDL's input-method support from waiting on a session bus that tests do not have.
   setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+  bool answers = false;
+  for (int waited = 0; waited < kStartMs && !answers; waited += 20) {
+    answers = Run({"swaymsg", "-t", "get_version"}).ExitCode == 0;
+    if (!answers) Pause(20);
+  }
+  return answers && AddKeyboard();
+}
+
+// Without input devices the seat has no keyboard, and a client gets its keyboard only once one
+// appears: the first wtype of a test would race the window's request for one, and its keys
+// would go nowhere. A virtual keyboard that types nothing stays for the compositor's life, so a
+// client has its keyboard from the start; each wtype is one more keyboard on the same seat.
+bool Compositor::AddKeyboard() {
+  keyboard_ = harness::Spawn({"wtype", "-s", "600000"}, -1, true);
+  if (keyboard_ <= 0) return false;
   for (int waited = 0; waited < kStartMs; waited += 20) {
-    if (Run({"swaymsg", "-t", "get_version"}).ExitCode == 0) return true;
+    const int capabilities =
+        NumberAfter(Run({"swaymsg", "-r", "-t", "get_seats"}).Output, "capabilities", 0);
+    if (capabilities > 0 && (capabilities & 2) != 0) return true;  // the seat has a keyboard
     Pause(20);
   }
   return false;
 }
 
 void Compositor::Kill() {
+  harness::Stop(keyboard_);
   harness::Stop(sway_);
 }
 

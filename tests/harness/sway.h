@@ -39,7 +39,10 @@ class Compositor {
   const std::string& Log() const { return log_; }
 
  private:
+  bool AddKeyboard();
+
   pid_t sway_ = -1;
+  pid_t keyboard_ = -1;
   std::string dir_;
   std::string log_;
 };

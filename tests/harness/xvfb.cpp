@@ -16,7 +16,7 @@
 namespace xvfb {
 namespace {
 
-constexpr int kStartMs = 5000;
+constexpr int kStartMs = 10000;  // a loaded machine may take seconds to start a server
 
 using harness::Reap;
 using harness::Spawn;
@@ -87,7 +87,7 @@ bool Server::StartWindowManager() {
   manager_ = Spawn({"openbox"}, -1, true);
   if (manager_ <= 0) return false;
   Screen screen;
-  for (int i = 0; i < 100; ++i) {
+  for (int waited = 0; waited < kStartMs; waited += 20) {
     if (screen.WindowManagerRunning()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

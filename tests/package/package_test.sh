@@ -49,7 +49,7 @@ echo "$depends" | tr ',' '\n' | grep -v '(>= ' && fail "a dependency without the
 # the snake's fill and white rim, the prize's red ring and light-blue dots.
 for size in 48 64 128 256; do
   icon=$root/usr/share/icons/hicolor/${size}x$size/apps/snake-garden.png
-  file "$icon" | grep -q "PNG image data, $size x $size," || fail "the ${size}x$size icon is not $size x $size"
+  [[ $(file "$icon") == *"PNG image data, $size x $size,"* ]] || fail "the ${size}x$size icon is not $size x $size"
   colours=$(convert "$icon" -unique-colors -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | sort | tr '\n' ' ')
   [ "$colours" = "#000000 #5454FC #7C7CFC #A80000 #FCFCFC " ] ||
     fail "the ${size}x$size icon's colours are $colours"
@@ -64,8 +64,8 @@ grep -qx 'Categories=Game;ArcadeGame;' "$desktop" || fail "categories: $(grep ^C
 metainfo=$root/usr/share/metainfo/$app_id.metainfo.xml
 appstreamcli validate --no-net "$metainfo" || fail "appstreamcli validate"
 grep -q "<release version=\"$version\"" "$metainfo" || fail "the metainfo's release is not $version"
-zcat "$root/usr/share/man/man6/snake-garden.6.gz" | head -n1 | grep -q "Snake Garden $version" ||
-  fail "the man page is not of version $version"
+man_page=$(zcat "$root/usr/share/man/man6/snake-garden.6.gz")
+[[ ${man_page%%$'\n'*} == *"Snake Garden $version"* ]] || fail "the man page is not of version $version"
 
 # Lintian: no errors and no warnings (the README lists any that is left on purpose).
 lintian --tag-display-limit 0 "$deb" >"$work/lintian" 2>&1 || true

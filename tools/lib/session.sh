@@ -1,7 +1,7 @@
 # Sourced by the session helpers of each display system (xsession.sh, wlsession.sh): a scratch
-# directory, the clock, waiting for the game, its CPU use and what it shows where. Everything
-# started and listed in xs_pids is stopped when the sourcing script exits. The display part
-# provides xs_start_game (setting GAME, CX, CY), xs_key and xs_count.
+# directory, the clock, waiting for the game, its CPU use, what it shows where and its menu.
+# Everything started and listed in xs_pids is stopped when the sourcing script exits. The display
+# part provides xs_start_game (setting GAME, CX, CY), xs_key, xs_count and XS_KEY_TRIES.
 
 xs_work=$(mktemp -d)
 xs_pids=()
@@ -34,6 +34,80 @@ xs_wait_for() {
 
 # The end screen's "Press esc ..." line in white: nothing else white is ever drawn there.
 xs_end_screen() { echo "208x16+$((CX - 50))+$((CY + 40))"; }
+
+# The countdown's digits, yellow at the centre, as a game starts: nothing yellow is drawn there
+# before (the intro's letters are of other colours).
+xs_countdown() { echo "16x16+$CX+$CY"; }
+xs_yellow='rgb(252,252,0)'
+
+# xs_wait_play SECONDS: until a game's first step is drawn: the left side of the board's frame
+# (colour 19, three pixels wide, 150 left of the centre), which only a game draws.
+xs_wait_play() { xs_wait_for 'rgb(44,44,44)' "3x200+$((CX - 151))+$((CY - 100))" 100 "$1"; }
+
+# The menu's items, top to bottom; the chosen one is drawn in light blue at size 3.
+mapfile -t xs_menu_items < <(grep -v '^#' "$(dirname "${BASH_SOURCE[0]}")/menu_items.txt")
+xs_light_blue='rgb(84,84,252)'
+
+# xs_menu_item NAME: where the item stands when it is chosen, as WxH+X+Y. Item I of the list
+# starts half its character count left of the centre, 25 * I pixels below it.
+xs_menu_item() {
+  local i
+  for i in "${!xs_menu_items[@]}"; do
+    if [ "${xs_menu_items[i]}" = "$1" ]; then
+      echo "$((24 * ${#1}))x24+$((CX - ${#1} / 2))+$((CY + 25 * (i + 1)))"
+      return 0
+    fi
+  done
+  echo "no menu item \"$1\"" >&2
+  return 1
+}
+
+# xs_press KEY COLOUR GEOMETRY [SECONDS]: types the key, then waits up to SECONDS (default 5) for
+# the rectangle to show more than 100 pixels of the colour. Where a key may be lost (Wayland, see
+# wlsession.sh) it is typed again, up to XS_KEY_TRIES times.
+xs_press() {
+  local _
+  for _ in $(seq "$XS_KEY_TRIES"); do
+    xs_key "$1"
+    xs_wait_for "$2" "$3" 100 "${4:-5}" && return 0
+  done
+  echo "no effect of $1" >&2
+  return 1
+}
+
+# xs_wait_menu NAME SECONDS: until the menu shows with NAME chosen.
+xs_wait_menu() { xs_wait_for "$xs_light_blue" "$(xs_menu_item "$1")" 100 "$2"; }
+
+# xs_choose NAME [SECONDS]: from the menu with its first item chosen, Down until NAME is; then
+# Return. The menu keeps only the last of the keys waiting, so each key waits for the highlight
+# it brings.
+xs_choose() {
+  local item
+  xs_menu_item "$1" >/dev/null || return 1
+  if [ "$1" != "${xs_menu_items[0]}" ]; then
+    for item in "${xs_menu_items[@]:1}"; do
+      xs_press Down "$xs_light_blue" "$(xs_menu_item "$item")" "${2:-5}" || return 1
+      [ "$item" = "$1" ] && break
+    done
+  fi
+  xs_key Return
+}
+
+# xs_back_to_menu [SECONDS]: ESC on the end screen, until the menu shows with its first item chosen.
+xs_back_to_menu() { xs_press Escape "$xs_light_blue" "$(xs_menu_item "${xs_menu_items[0]}")" "${1:-5}"; }
+
+# xs_no_window: says why the game shows no window: it ended (with what code), or it runs without
+# one; and what it wrote on standard error.
+xs_no_window() {
+  if kill -0 "$GAME" 2>/dev/null; then
+    echo "no game window" >&2
+  else
+    local code=0
+    wait "$GAME" || code=$?
+    echo "no game window: the game ended with code $code" >&2
+  fi
+  cat "$xs_work/out" "$xs_work/err" >&2
+}
 
 # xs_wait_exit SECONDS: waits for the game to end and sets GAME_CODE; fails if it does not.
 xs_wait_exit() {

@@ -27,17 +27,34 @@ xs_start_sway() {
   xs_pids+=($!)
   local socket=
   for _ in $(seq 200); do
-    socket=$(find "$run" -maxdepth 1 -type s -name 'wayland-*' | head -n1)
+    socket=$(find "$run" -maxdepth 1 -type s -name 'wayland-*' -print -quit)
     [ -n "$socket" ] && break
     sleep 0.05
   done
   [ -n "$socket" ] || { echo "sway did not start" >&2; cat "$xs_work/sway.log" >&2; exit 1; }
   export XDG_RUNTIME_DIR=$run WAYLAND_DISPLAY=$socket SDL_VIDEODRIVER=wayland
-  SWAYSOCK=$(find "$run" -maxdepth 1 -type s -name 'sway-ipc.*' | head -n1)
+  SWAYSOCK=$(find "$run" -maxdepth 1 -type s -name 'sway-ipc.*' -print -quit)
   export SWAYSOCK
   unset DISPLAY
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+  # Without input devices the seat has no keyboard, and a client gets its keyboard only once one
+  # appears, so the first keys typed would race the game's request for one. A virtual keyboard
+  # that types nothing stays for the session: the game has its keyboard from the start.
+  wtype -s 600000 &
+  xs_pids+=($!)
+  local seats=
+  for _ in $(seq 200); do
+    seats=$(swaymsg -t get_seats -r 2>/dev/null) || true
+    [[ $seats == *'"capabilities": 2'* || $seats == *'"capabilities": 3'* ]] && return 0
+    sleep 0.05
+  done
+  echo "no keyboard on sway's seat" >&2
+  exit 1
 }
+
+# A key typed while a new keyboard's keymap settles may be lost (see xs_key): xs_press types it
+# again.
+XS_KEY_TRIES=4
 
 # The game's window on the output as "X Y WIDTH HEIGHT" once it has the keyboard (keys typed
 # before go nowhere), or nothing.
@@ -45,13 +62,13 @@ ws_window_geometry() {
   swaymsg -t get_tree -r 2>/dev/null | python3 -c '
 import json, sys
 def walk(node):
-    if node.get("name") == "Graph window application" and node.get("focused"):
+    if node.get("pid") == int(sys.argv[1]) and node.get("focused"):
         r, w = node["rect"], node["window_rect"]
         print(r["x"] + w["x"], r["y"] + w["y"], w["width"], w["height"])
         sys.exit()
     for child in node.get("nodes", []) + node.get("floating_nodes", []):
         walk(child)
-walk(json.load(sys.stdin))'
+walk(json.load(sys.stdin))' "$GAME"
 }
 
 # xs_start_game_without_window COMMAND...: the game run by the compositor's user in the scratch
@@ -76,7 +93,7 @@ xs_start_game() {
     kill -0 "$GAME" 2>/dev/null || break
     sleep 0.1
   done
-  [ -n "$geometry" ] || { echo "no game window" >&2; cat "$xs_work/err" >&2; exit 1; }
+  [ -n "$geometry" ] || { xs_no_window; exit 1; }
   read -r WX WY WW WH <<<"$geometry"
   CX=$((WX + (WW - 1) / 2))
   CY=$((WY + (WH - 1) / 2))
@@ -93,7 +110,7 @@ xs_key() {
 
 # xs_close: the compositor asks the window to close, as its close button or shortcut would.
 xs_close() {
-  swaymsg '[title="^Graph window application$"] kill' >/dev/null
+  swaymsg "[pid=$GAME] kill" >/dev/null
 }
 
 # xs_count COLOUR GEOMETRY: as in xsession.sh, read through grim.

@@ -9,33 +9,81 @@ done
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
 # xs_start_xvfb WIDTHxHEIGHT: an Xvfb on a free display (it writes the number when ready); its
-# pid in XVFB.
+# pid in XVFB. -noreset: a server that resets whenever its last client leaves (a look at the
+# screen, a search for the window) refuses the next one for a while, the game perhaps.
 xs_start_xvfb() {
   rm -f "$xs_work/display"
-  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp 3>"$xs_work/display" 2>"$xs_work/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$xs_work/display" 2>"$xs_work/xvfb.log" &
   XVFB=$!
   xs_pids+=($!)
-  for _ in $(seq 200); do [ -s "$xs_work/display" ] && break; sleep 0.05; done
-  [ -s "$xs_work/display" ] || { echo "Xvfb did not start" >&2; cat "$xs_work/xvfb.log" >&2; exit 1; }
-  export DISPLAY=":$(head -n1 "$xs_work/display")"
+  # The number is whole once its line has ended (the server writes the line end apart).
+  local number=
+  for _ in $(seq 200); do
+    read -r number <"$xs_work/display" && break
+    number=
+    sleep 0.05
+  done
+  [ -n "$number" ] || { echo "Xvfb did not start" >&2; cat "$xs_work/xvfb.log" >&2; exit 1; }
+  export DISPLAY=":$number"
   export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+  # The server names its display a moment before it lets clients in.
+  for _ in $(seq 200); do xwininfo -root >/dev/null 2>&1 && return 0; sleep 0.05; done
+  echo "Xvfb on $DISPLAY lets no client in" >&2
+  exit 1
+}
+
+XS_KEY_TRIES=1
+
+XS_WINDOW_MANAGER=
+
+# xs_start_window_manager: openbox, once it has announced itself on the root window.
+xs_start_window_manager() {
+  openbox >/dev/null 2>&1 &
+  xs_pids+=($!)
+  local _
+  for _ in $(seq 200); do
+    wmctrl -m >/dev/null 2>&1 && XS_WINDOW_MANAGER=openbox && return 0
+    sleep 0.05
+  done
+  echo "openbox did not start" >&2
+  exit 1
 }
 
 # xs_start_game COMMAND...: runs the game in the scratch directory (so that no score file of the
-# caller's is touched), its output in $xs_work/out and err; sets GAME (the pid) and WINDOW, and
-# the window's centre in absolute screen coordinates as CX, CY.
+# caller's is touched), its output in $xs_work/out and err; sets GAME (the pid) and WINDOW (the
+# shown window of that process: the game, or a program it is run by in the same process, such as
+# valgrind or the launcher, which execs it), and the window's centre in absolute screen
+# coordinates as CX, CY.
 xs_start_game() {
   (cd "$xs_work" && exec "$@" </dev/null >"$xs_work/out" 2>"$xs_work/err") &
   GAME=$!
   xs_pids+=("$GAME")
   GAME_STARTED=$(xs_now_ms)
-  WINDOW=$(timeout 60 xdotool search --sync --name '^Graph window application$' | head -n1) || true
-  [ -n "$WINDOW" ] || { echo "no game window" >&2; cat "$xs_work/err" >&2; exit 1; }
-  local X Y WIDTH HEIGHT SCREEN
-  eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
-  CX=$((X + (WIDTH - 1) / 2))
-  CY=$((Y + (HEIGHT - 1) / 2))
-  WX=$X WY=$Y WW=$WIDTH WH=$HEIGHT
+  local _
+  WINDOW=
+  for _ in $(seq 600); do
+    WINDOW=$(xdotool search --onlyvisible --pid "$GAME" 2>/dev/null) && break
+    kill -0 "$GAME" 2>/dev/null || break
+    sleep 0.1
+  done
+  WINDOW=${WINDOW%%$'\n'*}
+  [ -n "$WINDOW" ] || { xs_no_window; exit 1; }
+  # A window manager places and sizes the window as it frames it: its place is read after that.
+  if [ -n "$XS_WINDOW_MANAGER" ]; then
+    for _ in $(seq 200); do
+      [[ $(xprop -id "$WINDOW" _NET_FRAME_EXTENTS 2>/dev/null) == *=* ]] && break
+      sleep 0.05
+    done
+  fi
+  # xwininfo, not xdotool, whose position of a framed window counts the frame twice.
+  local info
+  info=$(xwininfo -id "$WINDOW")
+  WX=$(awk '/Absolute upper-left X:/ { print $NF }' <<<"$info")
+  WY=$(awk '/Absolute upper-left Y:/ { print $NF }' <<<"$info")
+  WW=$(awk '/^ *Width:/ { print $NF }' <<<"$info")
+  WH=$(awk '/^ *Height:/ { print $NF }' <<<"$info")
+  CX=$((WX + (WW - 1) / 2))
+  CY=$((WY + (WH - 1) / 2))
 }
 
 xs_key() {
@@ -52,5 +100,5 @@ xs_count() {
 
 # xs_close: the window manager closes the window, as its close button would.
 xs_close() {
-  wmctrl -c 'Graph window application'
+  wmctrl -i -c "$WINDOW"
 }
