@@ -38,7 +38,9 @@ class ShortString {
   const std::array<char, kCapacity>& Bytes() const { return chars_; }
   void SetLength(std::uint8_t length) { length_ = length; }
 
-  friend bool operator==(const ShortString& a, const ShortString& b) { return a.View() == b.View(); }
+  friend bool operator==(const ShortString& a, const ShortString& b) {
+    return a.View() == b.View();
+  }
 
  private:
   std::uint8_t length_ = 0;
