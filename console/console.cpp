@@ -13,7 +13,8 @@
 // from a pipe or file a line is read as it comes. The editor moves and overwrites whole UTF-8
 // characters, so that what the player sees is what is stored; a byte that is not part of a valid
 // UTF-8 sequence counts as one character. The name itself is kept as bytes. What differs between
-// operating systems is in terminal.h's functions, one file per system (console_posix.cpp).
+// operating systems is in terminal.h's functions, one file per system (console_posix.cpp,
+// console_windows.cpp).
 
 namespace console {
 namespace {

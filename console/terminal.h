@@ -1,8 +1,8 @@
 #pragma once
 
-// The terminal as each operating system offers it: one file per system (console_posix.cpp).
-// A failure of any of these ends the program with the run-time error report, after the terminal
-// is put back.
+// The terminal as each operating system offers it: one file per system (console_posix.cpp,
+// console_windows.cpp). A failure of any of these ends the program with the run-time error report,
+// after the terminal is put back.
 
 #include <string_view>
 

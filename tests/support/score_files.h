@@ -3,20 +3,21 @@
 // Helpers shared by the score tests: a private working directory per test, and the file's byte
 // layout read and written from its published offsets rather than through the code under test.
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/scratch_directory.h"
 
 namespace score_test {
 
@@ -91,9 +92,10 @@ inline Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A link counts, dangling or not.
 inline bool Exists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+  std::error_code ec;
+  return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
 }
 
 // A directory where fsync is cheap when the machine has one.
@@ -109,29 +111,12 @@ inline std::filesystem::path ScratchRoot() {
 // "scores.db" name is used and nothing leaks between tests.
 class InTempDir : public testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (ScratchRoot() / "scores_test.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    previous_ = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(previous_, 0);
-    ASSERT_EQ(chdir(dir_.c_str()), 0);
-  }
-  void TearDown() override {
-    if (previous_ >= 0) {
-      EXPECT_EQ(fchdir(previous_), 0);
-      close(previous_);
-    }
-    std::error_code ec;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(dir_, ec);
-  }
-  const std::filesystem::path& Dir() const { return dir_; }
+  void SetUp() override { dir_.emplace(ScratchRoot(), "scores_test"); }
+  void TearDown() override { dir_.reset(); }
+  const std::filesystem::path& Dir() const { return dir_->Path(); }
 
  private:
-  std::filesystem::path dir_;
-  int previous_ = -1;
+  std::optional<ScratchDirectory> dir_;
 };
 
 }  // namespace score_test
