@@ -108,7 +108,8 @@ void PutGlyph(BackingImage& image, const Glyph& glyph, int cellX, int cellY, int
     for (int i = 0; i < runs.Count; ++i) {
       const int left = cellX + runs.Spans[i].Start * size;
       const int right = cellX + (runs.Spans[i].Start + runs.Spans[i].Length) * size - 1;
-      drawn = Union(drawn, WriteBlock(image, clip, left, top, right, top + size - 1, ink));
+      drawn = Union(drawn,
+                    WriteBlock(image, clip, Rect{left, top, right, top + size - 1}, ink, CopyPut));
     }
   }
 }
