@@ -153,6 +153,19 @@ inline Rect WriteRow(BackingImage& image, const Rect& area, int x0, int x1, int 
   return Rect{x0 + first, y, x0 + last, y};
 }
 
+// A run of one colour (copy) that lies inside the surface and its clip; true when any pixel
+// changed. For the short runs of discs and glyphs, whose callers answer the box of the whole
+// shape when anything in it changed: the run writer's set-up and exact rectangle would cost more
+// than the pixels.
+inline bool PaintRun(std::uint32_t* row, int x0, int x1, std::uint32_t color) {
+  std::uint32_t differ = 0;
+  for (int x = x0; x <= x1; ++x) {
+    differ |= row[x] ^ color;
+    row[x] = color;
+  }
+  return differ != 0;
+}
+
 // A block of pixels (absolute, ordered), each combined once with the surface by the write mode,
 // cut to the area: a thick axis-aligned line, a glyph's run of ink at a text size above 1. Narrow
 // blocks (a thick vertical line is three pixels wide) are compared row by row without the run
