@@ -18,6 +18,17 @@ done
 
 echo "running snake_bench ..." >&2
 "$bench" --benchmark_out="$xs_work/bench.json" --benchmark_out_format=json >&2
+# The instructions of one game step on the program's thread, counted by callgrind: the figure
+# that the machine's load does not move.
+: >"$xs_work/step.txt"
+if command -v valgrind >/dev/null && command -v callgrind_annotate >/dev/null; then
+  echo "counting a step's instructions under callgrind ..." >&2
+  valgrind --tool=callgrind --callgrind-out-file="$xs_work/step.cg" "$bench" \
+    --benchmark_filter='BM_GameTick/3$' --benchmark_min_time=0.05 >/dev/null 2>&1
+  callgrind_annotate --inclusive=yes "$xs_work/step.cg" 2>/dev/null |
+    awk '/=> .*PlayOneStep/ { gsub(",", "", $1); n = $NF; gsub("[(x,)]", "", n); print $1 / n; exit }' \
+      >"$xs_work/step.txt"
+fi
 echo "running window_bench ..." >&2
 "$window_bench" | tee "$xs_work/window.txt" >&2
 # The same benchmark on a headless sway, where one is installed; its pixels are read with grim.
@@ -62,6 +73,21 @@ play_cpu() {
   exit 1
 }
 
+# keys_cpu: on the end screen, where nothing ticks and every key but ESC is dropped, the same
+# steering keys as in play_cpu for as long: the game's and the X server's CPU for the keys alone.
+# Sets KEYS_GAME and KEYS_SERVER.
+keys_cpu() {
+  steer_in_squares
+  sleep 1
+  local server_before server_start
+  server_before=$(xs_cpu_ns "$XVFB")
+  server_start=$(xs_now_ms)
+  KEYS_GAME=$(xs_cpu_percent "$GAME" 30)
+  KEYS_SERVER=$(xs_cpu_since "$server_before" "$server_start" "$XVFB")
+  kill "$STEERING" 2>/dev/null || true
+  sleep 0.5
+}
+
 quit_game() {
   xs_back_to_menu && xs_choose Quit || exit 1
   xs_wait_exit 10
@@ -94,6 +120,9 @@ session() {
   play_cpu
   echo "game=$CPU_GAME"
   echo "server=$CPU_SERVER"
+  keys_cpu
+  echo "keys_game=$KEYS_GAME"
+  echo "keys_server=$KEYS_SERVER"
   if ((full)); then
     echo "end=$(xs_cpu_percent "$GAME" 5)"
     echo "peak_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$GAME/status")"
