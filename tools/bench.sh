@@ -65,9 +65,10 @@ play_cpu() {
   (($(xs_count white "$(xs_end_screen)") == 0)) || { echo "the snake died before ESC" >&2; exit 1; }
   # A steering key still on its way may come after ESC in the same step and cancel it.
   local _
-  for _ in 1 2 3; do
+  # A loaded machine takes seconds to read the screen back: wait longer, try more often.
+  for _ in 1 2 3 4 5; do
     xs_key Escape
-    xs_wait_for white "$(xs_end_screen)" 100 4 && return 0
+    xs_wait_for white "$(xs_end_screen)" 100 8 && return 0
   done
   echo "the game did not end on ESC" >&2
   exit 1
