@@ -50,6 +50,10 @@ rows = []
 def row(what, figure, baseline, ratio):
     rows.append((what, figure, baseline, ratio))
 
+step = open(f"{work}/step.txt").read().strip()
+if step:
+    row("one game step, snake of 3: instructions on the program's thread (callgrind)",
+        f"{float(step):,.0f}", "–", "–")
 for length in (3, 200, 360):
     name = f"BM_GameTick/{length}"
     row(f"one game step drawn, snake of {length}, 1920x1080", f"{us(name):.1f} µs",
@@ -107,6 +111,18 @@ for size, new, old in (("1920x1080", new_big, old_big), ("640x480", new_small, o
                   if "game" in old and "server" in old else "–")
         row(f"CPU of the game and the X server together: playing at {size}", f"{total:.2f} %",
             before, "–")
+    cpu_row(f"CPU of the game: the same keys on the end screen at {size}", "keys_game", new, old)
+    cpu_row(f"CPU of the X server: the same keys on the end screen at {size}", "keys_server",
+            new, old)
+    def without_keys(d):
+        return (percent(d["game"]) + percent(d["server"]) - percent(d["keys_game"])
+                - percent(d["keys_server"]))
+    if all(k in new for k in ("game", "server", "keys_game", "keys_server")):
+        before = (f"before this change: {without_keys(old):.2f} %"
+                  if all(k in old for k in ("game", "server", "keys_game", "keys_server"))
+                  else "–")
+        row(f"CPU of the game and the X server together: playing at {size}, keys excluded",
+            f"{without_keys(new):.2f} %", before, "–")
 cpu_row("CPU of the game: end screen waiting for ESC", "end", new_big, old_big)
 probe = re.compile(r"intermediate pictures seen: (\d+); missed: (\d+); key to screen median "
                    r"([\d.]+) ms")

@@ -143,6 +143,108 @@ void OnePassEllipse(int x, int y, const std::vector<OutlineStep>& outline, int s
   hold.Changed(changed);
 }
 
+// A whole ellipse as the one-pass routine leaves it, row by row: runs of outline and of fill
+// relative to the centre, each pixel in the role of the last write to it. Built once per radius
+// pair by replaying the routine's writes on a grid, so that a disc drawn where nothing cuts it is
+// a few runs instead of dozens of separate writes.
+struct ShapeRun {
+  int Dy = 0;
+  int Dx0 = 0;
+  int Dx1 = 0;
+  bool Fill = false;
+};
+
+struct Shape {
+  int Rx = -1;
+  int Ry = -1;
+  bool Filled = false;
+  Rect Box;  // relative to the centre
+  std::vector<ShapeRun> Runs;
+};
+
+enum Role : std::uint8_t { kNone, kOutline, kFill };
+
+Shape TraceShape(int rx, int ry, bool fill) {
+  Shape shape{rx, ry, fill, Rect{-rx, -ry, rx, ry}, {}};
+  const int width = 2 * rx + 1;
+  std::vector<Role> grid(static_cast<std::size_t>(width) * (2 * ry + 1), kNone);
+  auto at = [&](int dx, int dy) -> Role& {
+    return grid[static_cast<std::size_t>(dy + ry) * width + (dx + rx)];
+  };
+  MirrorOutline(
+      Outline(rx, ry), 0, 0, 0, 360, [&](int px, int py) { at(px, py) = kOutline; },
+      [&](int l1, int r1, int y1, int l2, int r2, int y2) {
+        if (!fill) return;
+        for (int dx = l1; dx <= r1; ++dx) at(dx, y1) = kFill;
+        for (int dx = l2; dx <= r2; ++dx) at(dx, y2) = kFill;
+      });
+  for (int dy = -ry; dy <= ry; ++dy) {
+    for (int dx = -rx; dx <= rx;) {
+      const Role role = at(dx, dy);
+      int end = dx;
+      while (end < rx && at(end + 1, dy) == role) ++end;
+      if (role != kNone) shape.Runs.push_back(ShapeRun{dy, dx, end, role == kFill});
+      dx = end + 1;
+    }
+  }
+  return shape;
+}
+
+const Shape& CachedShape(int rx, int ry, bool fill) {
+  thread_local std::array<Shape, 4> cache;
+  thread_local std::size_t next = 0;
+  for (const Shape& shape : cache) {
+    if (shape.Rx == rx && shape.Ry == ry && shape.Filled == fill) return shape;
+  }
+  Shape& shape = cache[next];
+  next = (next + 1) % cache.size();
+  shape = TraceShape(rx, ry, fill);
+  return shape;
+}
+
+// The whole ellipse from its shape, when the viewport and the surface hold all of it: then no
+// write of the one-pass routine would have been cut, and the shape is exactly what it leaves.
+bool ShapeEllipse(int x, int y, int rx, int ry, bool fill) {
+  const DrawState& d = Draw();
+  const ViewPort view = d.View;
+  const int cx = x + view.StartX;
+  const int cy = y + view.StartY;
+  const Shape& shape = CachedShape(rx, ry, fill);
+  const std::uint32_t outlineColor = ScreenColor(d.CurrentColor);
+  const std::uint32_t ink = ScreenColor(d.Fill.Color);
+  const std::uint32_t background = ScreenColor(d.CurrentBkColor);
+  const std::uint8_t* pattern = FillPatternRows(d.Fill.Pattern);
+  DrawingHold hold;
+  if (!hold.Drawable()) return true;
+  BackingImage& image = hold.Image();
+  const Rect area = WriteArea(image, true);
+  if (!area.Contains(
+          Rect{cx + shape.Box.x0, cy + shape.Box.y0, cx + shape.Box.x1, cy + shape.Box.y1})) {
+    return false;
+  }
+  bool changed = false;
+  for (const ShapeRun& run : shape.Runs) {
+    const int row = cy + run.Dy;
+    const int x0 = cx + run.Dx0;
+    const int x1 = cx + run.Dx1;
+    std::uint32_t* pixels = image.Row(row);
+    if (!run.Fill) {
+      changed |= PaintRun(pixels, x0, x1, outlineColor);
+      continue;
+    }
+    const std::uint8_t bits = pattern[row & 7];
+    if (bits == 0x00 || bits == 0xFF) {
+      changed |= PaintRun(pixels, x0, x1, bits == 0 ? background : ink);
+    } else {
+      changed |= !WritePatternRow(image, area, x0, x1, row, bits, ink, background).Empty();
+    }
+  }
+  if (changed) {
+    hold.Changed(Rect{cx + shape.Box.x0, cy + shape.Box.y0, cx + shape.Box.x1, cy + shape.Box.y1});
+  }
+  return true;
+}
+
 void Run(PatternLineProc run, int x1, int x2, int y) {
   run(To16(x1), To16(x2), To16(y));
 }
@@ -224,6 +326,8 @@ void WindowInternalEllipse(std::int16_t x, std::int16_t y, std::uint16_t xRadius
           [&](const Arc& arc) {
             const bool fill = run == WindowPatternLine;
             if (fill || run == NoRun) {
+              const bool whole = arc.Start == 0 && arc.End == 360;
+              if (whole && ShapeEllipse(x, y, arc.Rx, arc.Ry, fill)) return;
               OnePassEllipse(x, y, Outline(arc.Rx, arc.Ry), arc.Start, arc.End, fill);
             } else {
               EllipseThroughSlots(x, y, arc, run);

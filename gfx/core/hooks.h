@@ -5,7 +5,10 @@
 // palette, page and text slots. Only the program's thread reads or writes them.
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
+
+#include "gfx/core/backing_image.h"
 
 namespace gfx {
 
@@ -118,6 +121,31 @@ void WindowSetRGBPalette(std::int16_t index, std::int16_t red, std::int16_t gree
                          std::int16_t blue);
 void WindowGetRGBPalette(std::int16_t index, std::int16_t& red, std::int16_t& green,
                          std::int16_t& blue);
+
+// While one lives and the run slots are the window's own, the lines drawn by the generic Line
+// routine go to the writers under its one hold of the drawing lock, instead of one slot call and
+// one hold per run; pixel for pixel the same. A batch made while another lives joins it. Only for
+// shapes that call no other slot meanwhile (a client's Line slot might, and deadlock on the
+// lock). Program thread only.
+class LineBatch {
+ public:
+  LineBatch();
+  ~LineBatch();
+  LineBatch(const LineBatch&) = delete;
+  LineBatch& operator=(const LineBatch&) = delete;
+  // The batch in force, or nullptr: the runs go through the slots.
+  static LineBatch* Active();
+  // Runs and blocks in viewport coordinates, drawn as the run slots would draw them.
+  void Row(int x1, int x2, int y);
+  void Column(int x, int y1, int y2);
+  // Every pixel of the block once: a solid axis-aligned thick line.
+  void Block(int x1, int y1, int x2, int y2);
+
+ private:
+  std::optional<DrawingHold> hold_;
+  bool drawable_ = false;
+  Rect changed_;
+};
 
 // The 8-row fill pattern of a pattern number 0..12 (12 is the user pattern).
 const std::uint8_t* FillPatternRows(std::uint16_t pattern);

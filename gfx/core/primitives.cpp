@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "gfx/core/hooks.h"
@@ -82,27 +83,76 @@ std::uint16_t WindowGetPixel(std::int16_t x, std::int16_t y) {
   return PaletteIndexOf(screen);
 }
 
-// The hot path of clearing and filling: one lock, one clipped fill.
-void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
+namespace {
+
+// What the window's run slots write, for a caller that holds the drawing lock.
+Rect HLineOn(BackingImage& image, int x1, int x2, int y) {
   const DrawState& d = Draw();
   const int a = std::min(x1, x2) + d.View.StartX;
   const int b = std::max(x1, x2) + d.View.StartX;
-  const int row = y + d.View.StartY;
   const std::uint32_t color = ScreenColor(d.CurrentColor);
-  WriteUnderLock([&](BackingImage& image) {
-    return WriteRow(image, WriteArea(image, d.View.Clip), a, b, row, color, d.WriteMode);
-  });
+  return WriteRow(image, WriteArea(image, d.View.Clip), a, b, y + d.View.StartY, color,
+                  d.WriteMode);
+}
+
+Rect VLineOn(BackingImage& image, int x, int y1, int y2) {
+  const DrawState& d = Draw();
+  return WriteColumn(image, WriteArea(image, d.View.Clip), x + d.View.StartX,
+                     std::min(y1, y2) + d.View.StartY, std::max(y1, y2) + d.View.StartY,
+                     ScreenColor(d.CurrentColor), d.WriteMode);
+}
+
+}  // namespace
+
+// The hot path of clearing and filling: one lock, one clipped fill.
+void WindowHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
+  WriteUnderLock([&](BackingImage& image) { return HLineOn(image, x1, x2, y); });
 }
 
 void WindowVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
+  WriteUnderLock([&](BackingImage& image) { return VLineOn(image, x, y1, y2); });
+}
+
+namespace {
+
+LineBatch* activeBatch = nullptr;
+
+}  // namespace
+
+LineBatch::LineBatch() {
+  const Hooks& ops = Ops();
+  if (activeBatch != nullptr || ops.HLine != WindowHLine || ops.VLine != WindowVLine) return;
+  hold_.emplace();
+  drawable_ = hold_->Drawable();
+  activeBatch = this;
+}
+
+LineBatch::~LineBatch() {
+  if (activeBatch != this) return;
+  activeBatch = nullptr;
+  if (drawable_) hold_->Changed(changed_);
+}
+
+LineBatch* LineBatch::Active() {
+  return activeBatch;
+}
+
+void LineBatch::Row(int x1, int x2, int y) {
+  if (drawable_) changed_ = Union(changed_, HLineOn(hold_->Image(), x1, x2, y));
+}
+
+void LineBatch::Column(int x, int y1, int y2) {
+  if (drawable_) changed_ = Union(changed_, VLineOn(hold_->Image(), x, y1, y2));
+}
+
+void LineBatch::Block(int x1, int y1, int x2, int y2) {
+  if (!drawable_) return;
   const DrawState& d = Draw();
-  const int column = x + d.View.StartX;
-  const int a = std::min(y1, y2) + d.View.StartY;
-  const int b = std::max(y1, y2) + d.View.StartY;
-  const std::uint32_t color = ScreenColor(d.CurrentColor);
-  WriteUnderLock([&](BackingImage& image) {
-    return WriteColumn(image, WriteArea(image, d.View.Clip), column, a, b, color, d.WriteMode);
-  });
+  BackingImage& image = hold_->Image();
+  const Rect block{std::min(x1, x2) + d.View.StartX, std::min(y1, y2) + d.View.StartY,
+                   std::max(x1, x2) + d.View.StartX, std::max(y1, y2) + d.View.StartY};
+  changed_ = Union(changed_, WriteBlock(image, WriteArea(image, d.View.Clip), block,
+                                        ScreenColor(d.CurrentColor), d.WriteMode));
 }
 
 void GenericHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
@@ -141,9 +191,28 @@ bool SolidPattern() {
   return std::all_of(bits.begin(), bits.end(), [](bool b) { return b; });
 }
 
+// A run of the line: to the writers under the batch's hold, or through the slots.
+void Row(LineBatch* batch, int x1, int x2, int y) {
+  if (batch != nullptr) {
+    batch->Row(x1, x2, y);
+  } else {
+    Ops().HLine(To16(x1), To16(x2), To16(y));
+  }
+}
+
+void Column(LineBatch* batch, int x, int y1, int y2) {
+  if (batch != nullptr) {
+    batch->Column(x, y1, y2);
+  } else {
+    Ops().VLine(To16(x), To16(y1), To16(y2));
+  }
+}
+
 // One pixel wide, viewport coordinates, along the Bresenham path. A solid line goes out as one
-// run per row (or column) so that the run writers clip it; a styled one pixel by pixel.
+// run per row (or column) so that the run writers clip it; a styled one pixel by pixel. An
+// axis-aligned solid line is the path's one run, without walking it.
 void ThinLine(int x1, int y1, int x2, int y2) {
+  LineBatch* batch = LineBatch::Active();
   const bool solid = SolidPattern();
   const auto& pattern = Draw().LinePatterns;
   const int dx = std::abs(x2 - x1);
@@ -153,6 +222,14 @@ void ThinLine(int x1, int y1, int x2, int y2) {
   const bool xMajor = dx >= dy;
   const int major = xMajor ? dx : dy;
   const int minor = xMajor ? dy : dx;
+  if (solid && minor == 0) {
+    if (xMajor) {
+      Row(batch, x1, x2, y1);
+    } else {
+      Column(batch, x1, y1, y2);
+    }
+    return;
+  }
   int x = x1;
   int y = y1;
   int runStart = xMajor ? x1 : y1;
@@ -161,12 +238,12 @@ void ThinLine(int x1, int y1, int x2, int y2) {
     const bool last = i == major;
     const bool stepMinor = !last && error > 0;
     if (!solid) {
-      if (pattern[i % 16]) Ops().HLine(To16(x), To16(x), To16(y));
+      if (pattern[i % 16]) Row(batch, x, x, y);
     } else if (last || stepMinor) {
       if (xMajor) {
-        Ops().HLine(To16(runStart), To16(x), To16(y));
+        Row(batch, runStart, x, y);
       } else {
-        Ops().VLine(To16(x), To16(runStart), To16(y));
+        Column(batch, x, runStart, y);
       }
     }
     if (last) break;
@@ -182,13 +259,28 @@ void ThinLine(int x1, int y1, int x2, int y2) {
 
 }  // namespace
 
-// Thick lines are three thin ones side by side across the line's major direction.
+// Thick lines are three thin ones side by side across the line's major direction. With the
+// window's run slots the whole line is written under one hold of the drawing lock; a solid
+// axis-aligned thick line is then one block, since its three lines share no pixel.
 void GenericLine(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
+  LineBatch batch;
   if (Draw().LineInfo.Thickness != ThickWidth) {
     ThinLine(x1, y1, x2, y2);
     return;
   }
   const bool xMajor = std::abs(x2 - x1) >= std::abs(y2 - y1);
+  if (LineBatch::Active() != nullptr && SolidPattern() && (x1 == x2 || y1 == y2)) {
+    // The offsets that fit in 16 bits are consecutive: -1..1 less one at the range's end.
+    const int across = xMajor ? y1 : x1;
+    const int low = Fits16(across - 1) ? -1 : 0;
+    const int high = Fits16(across + 1) ? 1 : 0;
+    if (xMajor) {
+      LineBatch::Active()->Block(x1, y1 + low, x2, y1 + high);
+    } else {
+      LineBatch::Active()->Block(x1 + low, y1, x1 + high, y2);
+    }
+    return;
+  }
   for (int offset = -1; offset <= 1; ++offset) {
     if (xMajor && Fits16(y1 + offset) && Fits16(y2 + offset)) {
       ThinLine(x1, y1 + offset, x2, y2 + offset);
@@ -293,9 +385,12 @@ void Line(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
   Ops().Line(x1, y1, x2, y2);
 }
 
-// Each side stops one short of the next, so every corner is drawn exactly once.
+// Each side stops one short of the next, so every corner is drawn exactly once. The generic line
+// draws all four sides under one hold of the drawing lock.
 void Rectangle(std::int16_t x1, std::int16_t y1, std::int16_t x2, std::int16_t y2) {
   auto line = Ops().Line;
+  std::optional<gfx::LineBatch> batch;
+  if (line == gfx::GenericLine) batch.emplace();
   line(x1, y1, static_cast<std::int16_t>(x2 - 1), y1);
   line(x1, static_cast<std::int16_t>(y1 + 1), x1, y2);
   line(x2, y1, x2, static_cast<std::int16_t>(y2 - 1));

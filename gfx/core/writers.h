@@ -49,6 +49,32 @@ inline void FillPixels(std::uint32_t* p, int count, std::uint32_t color) {
   }
 }
 
+// Whether p[0..8) are all `pair`'s pixel, `pair` holding it twice: two pixels per compare.
+inline bool EightAre(const std::uint32_t* p, std::uint64_t pair) {
+  std::uint64_t w[4];
+  std::memcpy(w, p, sizeof w);
+  return ((w[0] ^ pair) | (w[1] ^ pair) | (w[2] ^ pair) | (w[3] ^ pair)) == 0;
+}
+
+// The first index of p[0..count) whose pixel is not `color`, or count; LastOther the last, or
+// -1. Eight pixels at a time: redrawing what is already there (the board's frame, every step of a
+// game) is the common case.
+inline int FirstOther(const std::uint32_t* p, int count, std::uint32_t color) {
+  const std::uint64_t pair = std::uint64_t{color} << 32 | color;
+  int i = 0;
+  while (i + 8 <= count && EightAre(p + i, pair)) i += 8;
+  while (i < count && p[i] == color) ++i;
+  return i;
+}
+
+inline int LastOther(const std::uint32_t* p, int count, std::uint32_t color) {
+  const std::uint64_t pair = std::uint64_t{color} << 32 | color;
+  int i = count;
+  while (i >= 8 && EightAre(p + i - 8, pair)) i -= 8;
+  while (i > 0 && p[i - 1] == color) --i;
+  return i - 1;
+}
+
 // Combines a strided run with the surface; answers the first and last index it changed (first
 // > last when none).
 inline std::pair<int, int> CombineRun(std::uint32_t* p, int count, std::ptrdiff_t step,
@@ -120,11 +146,61 @@ inline Rect WriteRow(BackingImage& image, const Rect& area, int x0, int x1, int 
     const auto [first, last] = CombineRun(row + x0, x1 - x0 + 1, 1, color, mode);
     return first > last ? Rect{} : Rect{x0 + first, y, x0 + last, y};
   }
-  while (x0 <= x1 && row[x0] == color) ++x0;
-  while (x1 >= x0 && row[x1] == color) --x1;
-  if (x0 > x1) return Rect{};
-  FillPixels(row + x0, x1 - x0 + 1, color);
-  return Rect{x0, y, x1, y};
+  const int first = FirstOther(row + x0, x1 - x0 + 1, color);
+  if (first > x1 - x0) return Rect{};
+  const int last = LastOther(row + x0, x1 - x0 + 1, color);
+  FillPixels(row + x0 + first, last - first + 1, color);
+  return Rect{x0 + first, y, x0 + last, y};
+}
+
+// A run of one colour (copy) that lies inside the surface and its clip; true when any pixel
+// changed. For the short runs of discs and glyphs, whose callers answer the box of the whole
+// shape when anything in it changed: the run writer's set-up and exact rectangle would cost more
+// than the pixels.
+inline bool PaintRun(std::uint32_t* row, int x0, int x1, std::uint32_t color) {
+  std::uint32_t differ = 0;
+  for (int x = x0; x <= x1; ++x) {
+    differ |= row[x] ^ color;
+    row[x] = color;
+  }
+  return differ != 0;
+}
+
+// A block of pixels (absolute, ordered), each combined once with the surface by the write mode,
+// cut to the area: a thick axis-aligned line, a glyph's run of ink at a text size above 1. Narrow
+// blocks (a thick vertical line is three pixels wide) are compared row by row without the run
+// writer's set-up.
+inline Rect WriteBlock(BackingImage& image, const Rect& area, Rect block, std::uint32_t color,
+                       std::int16_t mode) {
+  block = Rect{std::max(block.x0, area.x0), std::max(block.y0, area.y0),
+               std::min(block.x1, area.x1), std::min(block.y1, area.y1)};
+  if (block.Empty()) return Rect{};
+  const int width = block.x1 - block.x0 + 1;
+  if (mode != CopyPut || width > 8) {
+    Rect changed;
+    for (int y = block.y0; y <= block.y1; ++y) {
+      changed = Union(changed, WriteRow(image, area, block.x0, block.x1, y, color, mode));
+    }
+    return changed;
+  }
+  int top = -1, bottom = -1;
+  auto rows = [&](auto same) {
+    std::uint32_t* p = image.Row(block.y0) + block.x0;
+    for (int y = block.y0; y <= block.y1; ++y, p += image.Width) {
+      if (same(p)) continue;
+      for (int k = 0; k < width; ++k) p[k] = color;
+      if (top < 0) top = y;
+      bottom = y;
+    }
+  };
+  if (width == 3) {
+    rows([color](const std::uint32_t* p) {
+      return ((p[0] ^ color) | (p[1] ^ color) | (p[2] ^ color)) == 0;
+    });
+  } else {
+    rows([color, width](const std::uint32_t* p) { return FirstOther(p, width, color) == width; });
+  }
+  return top < 0 ? Rect{} : Rect{block.x0, top, block.x1, bottom};
 }
 
 // A vertical run y0..y1 (ordered) in column x, combined with the surface by the write mode.
@@ -133,17 +209,6 @@ inline Rect WriteColumn(BackingImage& image, const Rect& area, int x, int y0, in
   if (!ClipColumn(area, x, y0, y1)) return Rect{};
   const auto [first, last] = CombineRun(image.Row(y0) + x, y1 - y0 + 1, image.Width, color, mode);
   return first > last ? Rect{} : Rect{x, y0 + first, x, y0 + last};
-}
-
-// A filled block x0..x1 by y0..y1 (ordered) in the screen colour (copy): a glyph's run of ink
-// at a text size above 1.
-inline Rect WriteBlock(BackingImage& image, const Rect& area, int x0, int y0, int x1, int y1,
-                       std::uint32_t color) {
-  Rect changed;
-  for (int y = std::max(y0, area.y0); y <= std::min(y1, area.y1); ++y) {
-    changed = Union(changed, WriteRow(image, area, x0, x1, y, color, CopyPut));
-  }
-  return changed;
 }
 
 // A run of a fill pattern's row (copy): ink where a bit of `bits` is set, background where not;

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
+#include "gfx/core/hooks.h"
 #include "gfx/core/layer.h"
 #include "gfx/text/font.h"
 
@@ -178,6 +180,10 @@ void DrawStrokedText(const StrokedFont& font, float x, float y, std::string_view
   const auto savedPatterns = draw.LinePatterns;
   draw.LineInfo = {SolidLn, 0xFFFF, NormWidth};
   draw.LinePatterns.fill(true);
+  // A glyph is many short strokes: under one hold of the drawing lock, unless a client's Line
+  // slot draws them.
+  std::optional<LineBatch> batch;
+  if (Ops().Line == GenericLine) batch.emplace();
   for (char c : ConvertString(text)) {
     const auto code = static_cast<std::uint8_t>(c);
     if (!font.InRange(code)) continue;

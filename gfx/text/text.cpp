@@ -99,16 +99,35 @@ const Glyph& CachedGlyph(std::uint8_t code, bool vertical) {
 }
 
 // Writes one glyph, scaled by pixel replication, with its cell's top-left corner at (cellX,
-// cellY) in image coordinates; ink only, cut to `clip` by the writer.
+// cellY) in image coordinates; ink only, cut to `clip`. A cell wholly inside the clip needs no
+// cutting.
 void PutGlyph(BackingImage& image, const Glyph& glyph, int cellX, int cellY, int size,
               const Rect& clip, std::uint32_t ink, Rect& drawn) {
+  const int cell = kGlyphSide * size;
+  const Rect whole{cellX, cellY, cellX + cell - 1, cellY + cell - 1};
+  if (clip.Contains(whole)) {
+    bool changed = false;
+    for (int row = 0; row < kGlyphSide; ++row) {
+      const GlyphRow& runs = glyph[row];
+      for (int i = 0; i < runs.Count; ++i) {
+        const int left = cellX + runs.Spans[i].Start * size;
+        const int right = left + runs.Spans[i].Length * size - 1;
+        for (int y = cellY + row * size; y < cellY + row * size + size; ++y) {
+          changed |= PaintRun(image.Row(y), left, right, ink);
+        }
+      }
+    }
+    if (changed) drawn = Union(drawn, whole);
+    return;
+  }
   for (int row = 0; row < kGlyphSide; ++row) {
     const GlyphRow& runs = glyph[row];
     const int top = cellY + row * size;
     for (int i = 0; i < runs.Count; ++i) {
       const int left = cellX + runs.Spans[i].Start * size;
       const int right = cellX + (runs.Spans[i].Start + runs.Spans[i].Length) * size - 1;
-      drawn = Union(drawn, WriteBlock(image, clip, left, top, right, top + size - 1, ink));
+      drawn = Union(drawn,
+                    WriteBlock(image, clip, Rect{left, top, right, top + size - 1}, ink, CopyPut));
     }
   }
 }

@@ -9,6 +9,7 @@ std::unique_ptr<Presenter> MakePresenter(SDL_Window* window) {
   if (OnWayland() && SDL_GetHintBoolean(SDL_HINT_FRAMEBUFFER_ACCELERATION, SDL_TRUE)) {
     return MakeRendererPresenter(window);
   }
+  if (auto presenter = MakeX11Presenter(window)) return presenter;
   return MakeSurfacePresenter(window);
 }
 

@@ -178,33 +178,50 @@ void DrainWakes() {
   if (fd >= 0 && read(fd, &count, sizeof count) < 0) count = 0;
 }
 
+bool Finished() {
+  WindowContext& w = Context();
+  return w.Ending || w.CloseRequested.load() || DestroyedOutside();
+}
+
 // Blocks until an X event, a wake or, on other drivers, any SDL event arrives, or until
-// timeoutMs have passed (-1: no limit). Idle, no CPU.
-void WaitForWork(int timeoutMs) {
+// timeoutMs have passed (-1: no limit). Idle, no CPU. True when the window's events are to be
+// read: on X11 only when the connection has brought some, so that a wake to present reads
+// nothing.
+bool WaitForWork(int timeoutMs) {
   WindowContext& w = Context();
   if (w.XConnection >= 0) {
-    // SDL_PollEvent has just emptied Xlib's queue, so a quiet socket means nothing is waiting.
+    if (w.Picture->EventsWaiting()) return true;
     pollfd fds[2] = {{w.XConnection, POLLIN, 0}, {w.WakeFd, POLLIN, 0}};
-    if (poll(fds, 2, timeoutMs) > 0 && fds[1].revents != 0) DrainWakes();
-    return;
+    if (poll(fds, 2, timeoutMs) <= 0) return false;
+    if (fds[1].revents != 0) DrainWakes();
+    return fds[0].revents != 0;
   }
   SDL_Event event;
   const int got = timeoutMs < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, timeoutMs);
   if (got == 1) OnEvent(event);
+  return true;
 }
 
-bool Finished() {
-  WindowContext& w = Context();
-  return w.Ending || w.CloseRequested.load() || DestroyedOutside();
+// SDL reads the connection dry once, then its queue is taken whole: SDL_PollEvent would read the
+// connection again for every event it returns, and once more to find none.
+void TakeEvents() {
+  SDL_PumpEvents();
+  SDL_Event events[16];
+  int got = 0;
+  while (!Finished() &&
+         (got = SDL_PeepEvents(events, 16, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT)) > 0) {
+    for (int i = 0; i < got; ++i) OnEvent(events[i]);
+  }
 }
 
 // A picture is shown when the program waits, or a frame after its first change if the program
 // never does; in between the window thread sleeps until the next event, wake or deadline.
 void EventLoop() {
   WindowContext& w = Context();
+  bool input = true;  // whatever came before the loop
   while (!Finished()) {
-    SDL_Event event;
-    while (!Finished() && SDL_PollEvent(&event) == 1) OnEvent(event);
+    if (input) TakeEvents();
+    input = false;
     if (Finished()) break;
     if (w.RepaintAll) {
       w.RepaintAll = false;
@@ -217,7 +234,7 @@ void EventLoop() {
     if (due == 0) {
       w.Picture->Present(false);
     } else {
-      WaitForWork(due);
+      input = WaitForWork(due);
     }
   }
 }

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <utility>
 
 #include "gfx/platform/platform.h"
 #include "gfx/platform/sdl/presenter.h"
@@ -31,7 +32,12 @@ class SurfacePresenter final : public Presenter {
     if (full) changed = SDL_Rect{0, 0, surface->w, surface->h};
     if (target != surface) SDL_BlitSurface(target, &changed, surface, &changed);
     SDL_UpdateWindowSurfaceRects(window_, &changed, 1);
+    presented_ = true;
   }
+
+  // SDL waits for the server after each put, reading whatever events came meanwhile into Xlib's
+  // queue, where a poll of the connection no longer sees them.
+  bool EventsWaiting() override { return std::exchange(presented_, false); }
 
  private:
   // The surface itself when its pixels are 0x00RRGGBB, else a staging image converted on blit.
@@ -42,6 +48,7 @@ class SurfacePresenter final : public Presenter {
 
   SDL_Window* window_;
   StagingImage staging_;
+  bool presented_ = false;
 };
 
 }  // namespace

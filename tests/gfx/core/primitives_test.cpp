@@ -8,6 +8,11 @@ namespace {
 
 using Points = std::set<std::pair<int, int>>;
 
+// Client slots that only pass each run on: with them the generic routines go run by run.
+void PassHLine(std::int16_t x1, std::int16_t x2, std::int16_t y) {
+  gfx::WindowHLine(x1, x2, y);
+}
+
 void AddRun(Points& p, int x0, int x1, int y0, int y1) {
   for (int y = y0; y <= y1; ++y) {
     for (int x = x0; x <= x1; ++x) p.insert({x, y});
@@ -138,6 +143,77 @@ TEST_F(LineTest, StyledLinesFollowTheirPatternFromTheStart) {
     if ((x % 4) < 2) expected.insert({x, 5});
   }
   EXPECT_EQ(LitPixels(), expected);
+}
+
+void PassVLine(std::int16_t x, std::int16_t y1, std::int16_t y2) {
+  gfx::WindowVLine(x, y1, y2);
+}
+
+std::vector<std::uint32_t> SurfacePixels() {
+  std::lock_guard<gfx::DrawingLock> hold(gfx::GraphDrawing());
+  return gfx::Backing().Pixels;
+}
+
+// Lines and rectangles drawn with the window's own run slots (whole runs and blocks under one
+// hold) leave exactly what the generic routine leaves through client slots, one run at a time:
+// for every thickness, line style, user pattern and write mode, with and without clipping, in a
+// viewport whose edges cut the shapes, on a surface that is not blank (so that XOR, OR, AND and
+// NOT show every pixel written, and how often).
+TEST_F(LineTest, WholeRunsMatchTheGenericRoutineRunByRun) {
+  struct Shape {
+    bool Box;
+    int x1, y1, x2, y2;
+  };
+  const Shape shapes[] = {
+      {false, 5, 10, 60, 10},  {false, 60, 20, 5, 20},  {false, 30, -5, 30, 70},
+      {false, 40, 70, 40, -5}, {false, 50, 50, 50, 50}, {false, -10, 0, 90, 0},
+      {false, 0, -10, 0, 90},  {false, 85, 5, 85, 40},  {false, 3, 3, 70, 41},
+      {false, 66, 2, 10, 30},  {true, 10, 12, 70, 45},  {true, -5, -5, 79, 59},
+      {true, 20, 30, 20, 30},  {true, 60, 8, 40, 25},   {false, 10, 59, 70, 59}};
+  const std::uint16_t styles[][2] = {{SolidLn, 0},  {DottedLn, 0},       {CenterLn, 0},
+                                     {DashedLn, 0}, {UserBitLn, 0xA5C3}, {UserBitLn, 0x0001}};
+  for (const std::uint16_t thickness : {NormWidth, ThickWidth}) {
+    for (const auto& style : styles) {
+      for (std::int16_t mode = CopyPut; mode <= NotPut; ++mode) {
+        for (const bool clip : {true, false}) {
+          std::vector<std::uint32_t> drawn[2];
+          for (int generic = 0; generic < 2; ++generic) {
+            gfx::Ops().HLine = generic ? PassHLine : gfx::WindowHLine;
+            gfx::Ops().VLine = generic ? PassVLine : gfx::WindowVLine;
+            SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
+            SetWriteMode(CopyPut);
+            SetLineStyle(SolidLn, 0, NormWidth);
+            SetBkColor(Black);
+            ClearDevice();
+            for (int y = 0; y < 120; y += 3) {
+              SetColor(static_cast<std::uint16_t>(32 + y));
+              Line(0, static_cast<std::int16_t>(y), 150, static_cast<std::int16_t>(y + 7));
+            }
+            SetViewPort(20, 15, 100, 75, clip);
+            SetWriteMode(mode);
+            SetLineStyle(style[0], style[1], thickness);
+            SetColor(LightMagenta);
+            for (const Shape& l : shapes) {
+              const auto x1 = static_cast<std::int16_t>(l.x1), y1 = static_cast<std::int16_t>(l.y1);
+              const auto x2 = static_cast<std::int16_t>(l.x2), y2 = static_cast<std::int16_t>(l.y2);
+              if (l.Box) {
+                Rectangle(x1, y1, x2, y2);
+              } else {
+                Line(x1, y1, x2, y2);
+              }
+            }
+            drawn[generic] = SurfacePixels();
+          }
+          ASSERT_TRUE(drawn[0] == drawn[1])
+              << "thickness " << thickness << ", style " << style[0] << "/" << style[1] << ", mode "
+              << mode << ", clip " << clip;
+        }
+      }
+    }
+  }
+  gfx::Ops().HLine = gfx::WindowHLine;
+  gfx::Ops().VLine = gfx::WindowVLine;
+  SetViewPort(0, 0, GetMaxX(), GetMaxY(), true);
 }
 
 using RectangleTest = HeadlessGraph;
