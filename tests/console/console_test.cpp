@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -71,6 +72,21 @@ class Terminal {
   // reaches the editor unprocessed.
   bool WaitForRawMode() {
     return Poll([this] { return !(Mode().c_lflag & ICANON); });
+  }
+
+  // Waits until the child sleeps in its read of the next key, as a player's Ctrl+C finds it. A
+  // signal that comes while the child still runs is held back by some run-time checkers until
+  // their next look, which a read that never returns may never give them.
+  bool WaitForKeyWait() {
+    const std::string path = "/proc/" + std::to_string(pid_) + "/syscall";
+    return Poll([&] {
+      std::FILE* file = std::fopen(path.c_str(), "r");
+      if (file == nullptr) return true;  // no such view of the child here: nothing to wait on
+      long call = -1;
+      const bool read = std::fscanf(file, "%ld", &call) == 1;
+      std::fclose(file);
+      return read && call == SYS_read;
+    });
   }
 
   termios Mode() const {
@@ -323,6 +339,7 @@ TEST(LineEditor, TerminalIsRestoredWhenTheProgramIsKilledOrStopped) {
   for (int signal : {SIGINT, SIGTERM}) {
     Terminal terminal;
     ASSERT_TRUE(terminal.WaitForRawMode());
+    ASSERT_TRUE(terminal.WaitForKeyWait());
     kill(terminal.Pid(), signal);
     const int status = terminal.WaitForStatusChange();
     EXPECT_TRUE(status != -1 && WIFSIGNALED(status) && WTERMSIG(status) == signal)
@@ -335,6 +352,7 @@ TEST(LineEditor, TerminalIsRestoredWhenTheProgramIsKilledOrStopped) {
   terminal.Send("ab");
   ASSERT_TRUE(terminal.WaitForOutput("ab"));
   for (int stop = 0; stop < 2; ++stop) {
+    ASSERT_TRUE(terminal.WaitForKeyWait());
     kill(terminal.Pid(), SIGTSTP);
     const int status = terminal.WaitForStatusChange();
     ASSERT_TRUE(status != -1 && WIFSTOPPED(status)) << "stop " << stop;
