@@ -43,14 +43,17 @@ mergeInto(LibraryManager.library, {
     },
 
     // Scaled to fit the page with its aspect kept, centred on black, nearest neighbour (the
-    // canvas' CSS); the canvas' corner falls on a whole device pixel.
+    // canvas' CSS): a whole number of device pixels per picture pixel wherever the picture fits
+    // at least once, so that every picture pixel is drawn the same size; shrunk only when it
+    // does not fit. The canvas' corner falls on a whole device pixel.
     fit: function() {
       var canvas = SnakePage.canvas;
       if (!canvas || !SnakePage.width) return;
       var ratio = window.devicePixelRatio || 1;
       var pageWidth = Math.floor(window.innerWidth * ratio);
       var pageHeight = Math.floor(window.innerHeight * ratio);
-      var factor = Math.min(pageWidth / SnakePage.width, pageHeight / SnakePage.height);
+      var room = Math.min(pageWidth / SnakePage.width, pageHeight / SnakePage.height);
+      var factor = room >= 1 ? Math.floor(room) : room;
       var width = Math.round(SnakePage.width * factor);
       var height = Math.round(SnakePage.height * factor);
       canvas.style.width = width / ratio + 'px';
