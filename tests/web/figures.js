@@ -14,7 +14,7 @@ const http = require('http');
 const os = require('os');
 const path = require('path');
 const zlib = require('zlib');
-const { Screen } = require('./screen.js');
+const { Screen, awaitGame } = require('./screen.js');
 
 const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
 const ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -166,7 +166,7 @@ async function main() {
     figures.keyToCanvasMs = { median: median(latencies), all: latencies };
 
     // As the desktop figures do: a turn every 300 ms around a 3 x 3 square from the countdown
-    // on, 5.5 s to get going, then 30 s measured.
+    // on, measured for 30 s from the game's first step.
     await page.keyboard.press('Enter');
     let steering = true;
     const steer = (async () => {
@@ -176,7 +176,7 @@ async function main() {
         await page.waitForTimeout(300);
       }
     })();
-    await page.waitForTimeout(5500);
+    await awaitGame(screen);
     figures.playingPercent = await cpuPercent(root, 30);
     steering = false;
     await steer;
