@@ -1,11 +1,19 @@
 # `make run` builds and starts the game; `make test` builds and runs every test. Both install
 # the Debian packages they need first (as root) or say how to. `make check` runs the tests again
 # under the address, undefined-behaviour and thread sanitizers (build-asan/, build-tsan/).
+# `make web` builds the game for a web page into dist/web/, `make web-serve` serves it on this
+# machine and `make test-web` plays it in headless Chromium (build-web/).
 BUILD ?= build
+WEB_BUILD ?= build-web
+WEB_PORT ?= 8000
 SANITIZE ?=
 JOBS ?= $(shell nproc)
+# Debian's emscripten finds its JavaScript modules (acorn) in /usr/share/nodejs, where a Node.js
+# from outside Debian does not look.
+WEB_ENV = NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH}
 
-.PHONY: run test check build deps-run deps-test deps-package configure bench package format clean
+.PHONY: run test check build deps-run deps-test deps-package deps-web configure bench package \
+  web web-serve test-web format clean
 
 run: deps-run build
 	./$(BUILD)/game/snake
@@ -34,6 +42,29 @@ deps-test:
 deps-package:
 	@tools/install-deps.sh package
 
+deps-web:
+	@tools/install-deps.sh web
+
+# The page and the program beside it: index.html, snake.js, snake.wasm and the icon, which any
+# static file server can serve as they are.
+web: deps-web
+	$(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+	rm -rf dist/web
+	mkdir -p dist/web
+	cp $(addprefix $(WEB_BUILD)/web/,index.html snake.js snake.wasm snake-garden.svg) dist/web/
+
+web-serve: web
+	@echo "Snake Garden is at http://127.0.0.1:$(WEB_PORT)/ (Ctrl+C stops the server)"
+	python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory dist/web
+
+# The web build played in headless Chromium; the table it stores is compared with what the
+# desktop game writes, which a small native program records (built in $(BUILD)).
+test-web: web configure
+	cmake --build $(BUILD) --target record_score
+	cd tests/web && npm ci --no-audit --no-fund
+	node tests/web/web_e2e.js dist/web $(BUILD)/tests/web/record_score
+
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja -DSANITIZE=$(SANITIZE)
 
@@ -49,4 +80,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan dist
+	rm -rf $(BUILD) build-asan build-tsan $(WEB_BUILD) dist

@@ -4,16 +4,17 @@
 #include <string_view>
 
 #include "gfx/core/modes.h"
-#include "gfx/platform/sdl/sdl_window.h"
+#include "gfx/platform/platform.h"
 #include "gfx/text/text.h"
 
-// The one place that names the window platform of this build: SDL's, on Linux and Windows. A web
-// build chooses the browser's here instead. The core knows only the platform interface.
+// This build's window platform is named by one file of the build's (this_platform_sdl.cpp on
+// Linux and Windows, this_platform_web.cpp in a web page); the core knows only the platform
+// interface.
 
 namespace gfx {
 namespace {
 
-constexpr LayerBuild kThisBuild{SdlPlatform, WindowOutTextXY};
+constexpr LayerBuild kThisBuild{ThisPlatform, WindowOutTextXY};
 
 }  // namespace
 

@@ -37,22 +37,11 @@ if command -v sway >/dev/null && command -v grim >/dev/null; then
   "$window_bench" wayland | tee -a "$xs_work/window.txt" >&2
 fi
 
-# steer_in_squares: from the countdown on, a turn every 300 ms around a 3 x 3 square, so that the
-# snake keeps going until ESC. One xdotool types them all: a new X client per key would cost the
-# server more than the game's drawing does. Sets STEERING.
-steer_in_squares() {
-  local turns=() _
-  for _ in $(seq 200); do turns+=(Down Left Up Right); done
-  xdotool key --delay 300 "${turns[@]}" 2>/dev/null &
-  STEERING=$!
-  xs_pids+=("$STEERING")
-}
-
 # play_cpu: from the menu, starts a game, measures the game's and the X server's CPU while it
 # plays (from its first step on), and ends it with ESC. Sets CPU_GAME and CPU_SERVER.
 play_cpu() {
   xs_key Return
-  steer_in_squares
+  xs_steer_in_squares
   xs_wait_play 30 || { echo "no game started" >&2; exit 1; }
   local server_before server_start
   server_before=$(xs_cpu_ns "$XVFB")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that `make run` (argument "run") or `make test` ("test") needs,
-# or `make package` ("package": what playing needs and what builds the .deb).
+# or `make package` ("package": what playing needs and what builds the .deb), or the web build
+# ("web": emscripten, the Chromium its test drives, Node.js and npm for the test's driver).
 # As root it runs apt-get update once and installs what is missing; otherwise it prints the
 # command to run and fails.
 set -euo pipefail
@@ -9,10 +10,20 @@ run_packages=(g++ cmake ninja-build make pkg-config libsdl2-dev)
 test_packages=(libgtest-dev libbenchmark-dev libx11-dev libxtst-dev xvfb xdotool x11-apps x11-utils imagemagick openbox wmctrl valgrind python3
   pyflakes3 sway wtype grim libegl-mesa0 libgl1-mesa-dri)
 
+# The web build's compiler, and the browser and server its test uses; its test also builds a
+# small native program, which needs what playing needs. Node.js and npm come from Debian unless
+# the machine already has them (NodeSource's nodejs provides npm itself).
+web_packages=(emscripten chromium python3)
+
 wanted=("${run_packages[@]}")
-if [ "${1:-run}" = test ]; then
-  wanted+=("${test_packages[@]}")
-fi
+case "${1:-run}" in
+  test) wanted+=("${test_packages[@]}") ;;
+  web)
+    wanted+=("${web_packages[@]}")
+    command -v node >/dev/null || wanted+=(nodejs)
+    command -v npm >/dev/null || wanted+=(npm)
+    ;;
+esac
 
 # Building the .deb: dpkg-shlibdeps computes its dependencies, and CPack finds binaries with file.
 # The packaging tests check it with the other three.

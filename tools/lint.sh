@@ -9,8 +9,9 @@ cd "${1:-$(dirname "$0")/..}"
 command -v pyflakes3 >/dev/null ||
   { echo "skipped: pyflakes3 is not installed (tools/install-deps.sh test)"; exit 77; }
 
-mapfile -t python < <(find tools tests -name '*.py' | sort)
-mapfile -t shell < <(find tools tests .ci -name '*.sh' -o -path .ci/run | sort)
+# Not the packages npm installs for the web test (tests/web/node_modules): not the project's own.
+mapfile -t python < <(find tools tests -name node_modules -prune -o -name '*.py' -print | sort)
+mapfile -t shell < <(find tools tests .ci -name node_modules -prune -o \( -name '*.sh' -o -path .ci/run \) -print | sort)
 failed=0
 
 pyflakes3 "${python[@]}" || failed=1

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "gfx/core/constinit.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
 #include "gfx/platform/platform.h"
@@ -69,7 +70,7 @@ union Immortal {
   T Value;
 };
 
-constinit Immortal<SurfaceState> surface;
+SNAKE_CONSTINIT Immortal<SurfaceState> surface;
 
 SurfaceState& Surface() {
   return surface.Value;

@@ -1,12 +1,12 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
 #include "gfx/core/backing_image.h"
 #include "gfx/core/key_queue.h"
+#include "gfx/core/key_wait.h"
 #include "gfx/keyboard.h"
 #include "gfx/platform/platform.h"
 
@@ -28,8 +28,6 @@ struct KeyboardContext {
   std::uint32_t NextFree = 1;
   std::uint32_t NextToRead = 1;
   KeySource Source = KeySource::kNotYetOpen;
-  std::condition_variable KeyArrived;  // a byte was queued or the window closed
-  std::condition_variable SourceLost;  // the window was lost: Delay stops sleeping
 
   // Only the window thread writes these; atomics because tests drive MsgHandler from theirs.
   std::atomic<bool> ShiftKey{false};
@@ -113,8 +111,17 @@ void SetSource(KeySource source) {
     std::lock_guard<std::mutex> lock(k.KeyboardHandling);
     k.Source = source;
   }
-  k.KeyArrived.notify_all();
-  k.SourceLost.notify_all();
+  KeySourceChanged();
+}
+
+// Under the keyboard lock, for the waits of ReadKey and Delay.
+bool KeyOrClosed() {
+  const KeyboardContext& k = Keyboard();
+  return !QueueEmpty(k) || Closed(k);
+}
+
+bool SourceLost() {
+  return Keyboard().Source == KeySource::kLost;
 }
 
 }  // namespace
@@ -175,7 +182,7 @@ void AddChar(std::uint8_t c) {
       if (extended) k.NextToRead = gfx::IncCyclic(k.NextToRead);
     }
   }
-  k.KeyArrived.notify_one();
+  gfx::KeyQueued();
 }
 
 // Queues 0 and then the code as two separate queue operations, as the window thread does.
@@ -200,7 +207,7 @@ std::uint8_t ReadKey() {
   gfx::KeyboardContext& k = Keyboard();
   gfx::PresentPicture();
   std::unique_lock<std::mutex> lock(k.KeyboardHandling);
-  k.KeyArrived.wait(lock, [&k] { return !gfx::QueueEmpty(k) || gfx::Closed(k); });
+  gfx::AwaitKey(lock, gfx::KeyOrClosed);
   if (gfx::QueueEmpty(k)) throw WindowClosed();
   const std::uint8_t c = k.KeyBuffer[k.NextToRead];
   k.NextToRead = gfx::IncCyclic(k.NextToRead);
@@ -214,7 +221,7 @@ void Delay(std::uint16_t milliseconds) {
   gfx::KeyboardContext& k = Keyboard();
   auto lost = [&k] {
     std::lock_guard<std::mutex> lock(k.KeyboardHandling);
-    return k.Source == gfx::KeySource::kLost;
+    return gfx::SourceLost();
   };
   if (SleepFunction sleep = k.Sleep.load(std::memory_order_acquire)) {
     if (lost()) throw WindowClosed();
@@ -224,9 +231,7 @@ void Delay(std::uint16_t milliseconds) {
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   std::unique_lock<std::mutex> lock(k.KeyboardHandling);
-  if (k.SourceLost.wait_until(lock, deadline, [&k] { return k.Source == gfx::KeySource::kLost; })) {
-    throw WindowClosed();
-  }
+  if (gfx::AwaitDeadline(lock, deadline, gfx::SourceLost)) throw WindowClosed();
 }
 
 // Tests only: the replacement runs instead of the real sleep; nullptr restores it.

@@ -1,5 +1,7 @@
 #include "gfx/core/layer.h"
 
+#include "gfx/core/constinit.h"
+
 // The layer's state in one place, behind the classic free functions that read it.
 
 namespace gfx {
@@ -18,7 +20,7 @@ struct LayerState {
 };
 
 // Constant-initialised: every drawing call reads it, and no guard is needed.
-constinit LayerState layer;
+SNAKE_CONSTINIT LayerState layer;
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "gfx/core/constinit.h"
 #include "gfx/core/hooks.h"
 #include "gfx/core/layer.h"
 
@@ -77,7 +78,7 @@ struct PaletteState {
   std::vector<std::uint32_t> Screen;
 };
 
-constinit PaletteState pal;
+SNAKE_CONSTINIT PaletteState pal;
 
 PaletteState& Pal() {
   return pal;

@@ -86,6 +86,17 @@ xs_start_game() {
   CY=$((WY + (WH - 1) / 2))
 }
 
+# xs_steer_in_squares: from the countdown on, a turn every 300 ms around a 3 x 3 square, so that
+# the snake keeps going until ESC. One xdotool types them all: a new X client per key would cost
+# the server more than the game's drawing does. Sets STEERING.
+xs_steer_in_squares() {
+  local turns=() _
+  for _ in $(seq 200); do turns+=(Down Left Up Right); done
+  xdotool key --delay 300 "${turns[@]}" 2>/dev/null &
+  STEERING=$!
+  xs_pids+=("$STEERING")
+}
+
 xs_key() {
   xdotool windowfocus "$WINDOW" 2>/dev/null || true
   xdotool key "$@"
