@@ -22,6 +22,7 @@ mergeInto(LibraryManager.library, {
     transaction: null,      // the merge's, from its read to its write's end
     problem: '',            // why the last step failed, for the program's message
     channel: null,
+    tab: 0,                 // this tab's number in the names of damaged tables
 
     describe: function(error) {
       if (!error) return 'unknown';
@@ -193,6 +194,14 @@ mergeInto(LibraryManager.library, {
   snake_web_table_kept__deps: ['$SnakeScores'],
   snake_web_table_kept: function() {
     return SnakeScores.kept ? 1 : 0;
+  },
+
+  // "YYYYMMDDTHHMMSSZ.TAB" in `buffer`: the time in UTC and this tab's number, drawn once.
+  snake_web_time_and_tab__deps: ['$SnakeScores'],
+  snake_web_time_and_tab: function(buffer, size) {
+    if (!SnakeScores.tab) SnakeScores.tab = 1 + crypto.getRandomValues(new Uint32Array(1))[0] % 999999999;
+    var stamp = new Date().toISOString().slice(0, 19).replace(/[-:]/g, '') + 'Z';
+    stringToUTF8(stamp + '.' + SnakeScores.tab, buffer, size);
   },
 
   // Why the last step failed, as UTF-8 in `buffer`.

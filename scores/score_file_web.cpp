@@ -1,7 +1,4 @@
-#include <unistd.h>
-
 #include <array>
-#include <ctime>
 #include <string>
 
 #include "runtime/run_error.h"
@@ -20,6 +17,7 @@ int snake_web_await_table_write(const std::uint8_t* bytes, int size);
 int snake_web_table_shown(std::uint8_t* bytes, int size);
 int snake_web_table_kept();
 void snake_web_table_problem(char* buffer, int size);
+void snake_web_time_and_tab(char* buffer, int size);
 }
 
 namespace scores {
@@ -95,12 +93,12 @@ bool ReadForDisplay(TRecBytes& bytes) {
   return snake_web_table_shown(bytes.data(), kRecordBytes) >= kRecordBytes;
 }
 
+// Every page has the same process number, so a number drawn once per tab stands for it: two tabs
+// that set a table aside in the same second still take different names.
 std::string TimeAndProcess() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  char stamp[32] = "";
-  if (gmtime_r(&now, &utc) != nullptr) std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-  return std::string(stamp) + "." + std::to_string(getpid());
+  std::array<char, 64> text{};
+  snake_web_time_and_tab(text.data(), static_cast<int>(text.size()));
+  return text.data();
 }
 
 }  // namespace scores
