@@ -350,6 +350,12 @@ Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int hei
   return box;
 }
 
+void PictureSize(int& width, int& height) {
+  std::lock_guard<DrawingLock> hold(GraphDrawing());
+  width = Backing().Width;
+  height = Backing().Height;
+}
+
 }  // namespace gfx
 
 namespace gfx::inspect {

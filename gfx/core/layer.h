@@ -47,6 +47,7 @@ struct ModeState {
   std::int16_t IntCurrentDriver = 0;
   std::int16_t IntCurrentNewDriver = -1;
   std::int16_t IntCurrentMode = 0;
+  int Scale = 1;  // window pixels per picture pixel, as the mode lists measured the desktop
   bool IsGraphMode = false;
   std::string DriverPath;
 };

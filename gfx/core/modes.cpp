@@ -22,6 +22,7 @@ constexpr std::int16_t kDetectedSlot256 = 15;
 
 struct ModeLists {
   bool Built = false;
+  int Scale = 1;                // the desktop's sizes are divided by it
   unsigned PlatformChoice = 0;  // PlatformChoices() when built
   std::vector<TModeInfo> All;
   std::array<DepthSlot, kLastDepthSlot - kFirstDepthSlot + 1> Slots;
@@ -79,12 +80,22 @@ int Usable(int size) {
   return std::clamp(size, 1, 32767);
 }
 
+// What the desktop asks for, lowered until a 640 x 480 picture still fits its largest framed
+// window: neither a setting nor a desktop may cut the game's screens off.
+int UsableScale(const DesktopSize& desktop) {
+  int scale = std::clamp(desktop.Scale, 1, kMostScale);
+  while (scale > 1 && (desktop.W / scale < 640 || desktop.H / scale < 480)) --scale;
+  return scale;
+}
+
+// The modes are measured in picture pixels: the desktop's sizes divided by the scale.
 void BuildModeLists(ModeLists& lists) {
   const DesktopSize desktop = Platform().Desktop();
-  const int w = Usable(desktop.W);
-  const int h = Usable(desktop.H);
-  const int fw = Usable(desktop.FW);
-  const int fh = Usable(desktop.FH);
+  const int scale = UsableScale(desktop);
+  const int w = Usable(desktop.W / scale);
+  const int h = Usable(desktop.H / scale);
+  const int fw = Usable(desktop.FW / scale);
+  const int fh = Usable(desktop.FH / scale);
   struct Fixed {
     std::int16_t Driver, Mode;
     std::string_view Name;
@@ -113,6 +124,7 @@ void BuildModeLists(ModeLists& lists) {
   AddMode(lists, 10, 241, "Largest Window x 256", 256, w - 1, h - 1);
   AddMode(lists, 10, 245, "Maximized Window x 16", 16, fw - 1, fh - 1);
   AddMode(lists, 10, 246, "Maximized Window x 256", 256, fw - 1, fh - 1);
+  lists.Scale = scale;
   lists.Built = true;
   lists.PlatformChoice = PlatformChoices();
 }
@@ -183,6 +195,7 @@ std::int16_t StartWindow(const TModeInfo& info) {
   WindowRequest request;
   request.Width = info.MaxX + 1;
   request.Height = info.MaxY + 1;
+  request.Scale = Mode().Scale;
   request.Maximized = IsMaximizedMode(info.ModeNumber);
   request.Title = WindowTitle;
   request.Resizable = (GraphWindowStyle & (RedrawOnHResize | RedrawOnVResize)) != 0;
@@ -263,6 +276,7 @@ void SetGraphMode(std::int16_t mode) {
   assert(gfx::lastBuild != nullptr && "a mode is found only after InitGraph");
   gfx::InstallWindowHooks(gfx::lastBuild->WindowOutTextXY);
   m.IntCurrentMode = info->ModeNumber;
+  m.Scale = gfx::BuiltLists().Scale;
   Draw().XAspect = info->XAspect;
   Draw().YAspect = info->YAspect;
   m.MaxX = static_cast<std::int16_t>(info->MaxX);

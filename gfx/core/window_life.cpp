@@ -37,9 +37,10 @@ void OnWindowCreated(int clientWidth, int clientHeight) {
   ModeState& mode = Mode();
   // A maximized window's real client area is only known now; the mode takes it. Other modes keep
   // their size, so the viewport always lies inside the image.
-  if (IsMaximizedMode(mode.IntCurrentMode) && clientWidth > 0 && clientHeight > 0) {
-    mode.MaxX = static_cast<std::int16_t>(std::min(clientWidth, 32767) - 1);
-    mode.MaxY = static_cast<std::int16_t>(std::min(clientHeight, 32767) - 1);
+  const int scale = std::max(mode.Scale, 1);
+  if (IsMaximizedMode(mode.IntCurrentMode) && clientWidth >= scale && clientHeight >= scale) {
+    mode.MaxX = static_cast<std::int16_t>(std::min(clientWidth / scale, 32767) - 1);
+    mode.MaxY = static_cast<std::int16_t>(std::min(clientHeight / scale, 32767) - 1);
   }
   const int width = mode.MaxX + 1;
   const int height = mode.MaxY + 1;

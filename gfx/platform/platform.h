@@ -10,16 +10,24 @@
 
 namespace gfx {
 
+// The largest scale a player's setting or a desktop may ask for.
+inline constexpr int kMostScale = 8;
+
+// In the window system's pixels; the core divides them by the scale it takes.
 struct DesktopSize {
   int W = 640;  // largest client area of a framed window
   int H = 480;
   int FW = 640;  // client area of a maximized window
   int FH = 480;
+  // Window pixels per picture pixel asked for: the player's setting, else the desktop's own
+  // scale, else 1.
+  int Scale = 1;
 };
 
 struct WindowRequest {
-  int Width = 0;  // client size: MaxX + 1 by MaxY + 1
+  int Width = 0;  // the picture: MaxX + 1 by MaxY + 1
   int Height = 0;
+  int Scale = 1;  // the client area is Width * Scale by Height * Scale window pixels
   bool Maximized = false;
   const char* Title = "";
   bool Resizable = true;      // the player may resize and maximize it
@@ -53,9 +61,10 @@ void SelectPlatform(WindowPlatform& platform);
 unsigned PlatformChoices();
 
 // Called by platforms on their window thread.
-// The window exists with this client size: the backing image is made black at the mode's size.
-// For a maximized mode whose real client area differs from the estimate, the mode takes the real
-// size (the program's thread is waiting in Open meanwhile). Takes the drawing lock.
+// The window exists with this client size in window pixels: the backing image is made black at
+// the mode's size. For a maximized mode whose real client area differs from the estimate, the
+// mode takes the real size divided by the scale (the program's thread is waiting in Open
+// meanwhile). Takes the drawing lock.
 void OnWindowCreated(int clientWidth, int clientHeight);
 // After OnWindowCreated, before the first paint: the client's OnGraphWindowCreation, if set.
 void RunWindowCreationHook();
@@ -73,6 +82,8 @@ int PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int heig
               Rect* shown, int capacity);
 // The same, answering the box around everything written; empty when nothing was.
 Rect PresentTo(std::uint32_t* destination, int pitchInPixels, int width, int height, bool full);
+// The backing image's size, which a window of another size fits whole; 0 x 0 without a window.
+void PictureSize(int& width, int& height);
 // When the window thread should present: 0 now (the program waited, or a frame has passed since
 // the first change), a positive number of milliseconds from now, or -1 when nothing is waiting
 // to be shown (wait for a wake).

@@ -15,7 +15,7 @@ class HeadlessWindowPlatform final : public WindowPlatform {
 
   bool Open(const WindowRequest& request) override {
     open_ = true;
-    OnWindowCreated(request.Width, request.Height);
+    OnWindowCreated(request.Width * request.Scale, request.Height * request.Scale);
     RunWindowCreationHook();
     OnWindowPainted();
     return true;

@@ -13,12 +13,24 @@ namespace gfx::sdl {
 class Presenter {
  public:
   virtual ~Presenter() = default;
-  // Shows what changed in the backing image, or all of it (black where the window is larger).
+  // Shows what changed in the backing image, or all of it (black around it where the window is
+  // of another size).
   virtual void Present(bool full) = 0;
   // Whether the display's connection holds events it has already read (while presenting), which
   // a poll of the connection would not see.
   virtual bool EventsWaiting() { return false; }
 };
+
+// Where a window of windowWidth x windowHeight pixels shows a picture of pictureWidth x
+// pictureHeight, centred with its aspect kept: grown by the largest whole factor that fits, each
+// picture pixel a square block, so that colours and edges stay exact; or, in a window smaller
+// than the picture, shrunk to fit (each window pixel then shows the picture pixel under its
+// centre). Black around it. The window of the picture's own size shows it 1:1.
+struct PictureFit {
+  SDL_Rect Area{0, 0, 0, 0};  // empty without a picture
+  int Block = 0;              // the whole factor; 0 when shrunk
+};
+PictureFit FitPicture(int pictureWidth, int pictureHeight, int windowWidth, int windowHeight);
 
 // The presenter of the window's display system; nullptr when the window cannot be given anything
 // to present into, which fails it like a window never created: it would never show (Wayland maps

@@ -5,8 +5,9 @@
 #include "gfx/platform/sdl/staging_image.h"
 
 // Wayland has no software surface: the picture goes through SDL's renderer into a streaming
-// texture of the window's size. Only the changed area is uploaded; the compositor takes the
-// whole frame whatever changed.
+// texture of the picture's size, which the renderer draws into the window, scaled to fit (whole
+// blocks, by nearest neighbour) and centred on black. Only the changed area is uploaded; the
+// compositor takes the whole frame whatever changed.
 
 namespace gfx::sdl {
 namespace {
@@ -21,27 +22,31 @@ class RendererPresenter final : public Presenter {
   RendererPresenter(const RendererPresenter&) = delete;
   RendererPresenter& operator=(const RendererPresenter&) = delete;
 
+  // Every frame is drawn whole: black, then the picture in its place.
   void Present(bool full) override {
-    int width = 0, height = 0;
-    if (SDL_GetRendererOutputSize(renderer_, &width, &height) != 0) return;
+    int windowWidth = 0, windowHeight = 0, width = 0, height = 0;
+    if (SDL_GetRendererOutputSize(renderer_, &windowWidth, &windowHeight) != 0) return;
+    PictureSize(width, height);
+    const PictureFit fit = FitPicture(width, height, windowWidth, windowHeight);
     SDL_Surface* staging = staging_.OfSize(width, height);
     SDL_Texture* texture = staging != nullptr ? TextureOfSize(width, height) : nullptr;
-    if (texture == nullptr) return;
-    if (full) SDL_FillRect(staging, nullptr, 0);
+    if (texture == nullptr || fit.Area.w == 0) return;
     const Rect area = PresentTo(static_cast<std::uint32_t*>(staging->pixels), staging->pitch / 4,
                                 width, height, full);
-    SDL_Rect changed{area.x0, area.y0, area.x1 - area.x0 + 1, area.y1 - area.y0 + 1};
-    if (full) changed = SDL_Rect{0, 0, width, height};
-    if (changed.w <= 0 || changed.h <= 0) return;
-    const auto* first = static_cast<const std::uint8_t*>(staging->pixels) +
-                        changed.y * staging->pitch + changed.x * 4;
-    SDL_UpdateTexture(texture, &changed, first, staging->pitch);
-    SDL_RenderCopy(renderer_, texture, nullptr, nullptr);
+    if (area.Empty() && !full) return;
+    if (!area.Empty()) {
+      const SDL_Rect changed{area.x0, area.y0, area.x1 - area.x0 + 1, area.y1 - area.y0 + 1};
+      const auto* first = static_cast<const std::uint8_t*>(staging->pixels) +
+                          changed.y * staging->pitch + changed.x * 4;
+      SDL_UpdateTexture(texture, &changed, first, staging->pitch);
+    }
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture, nullptr, &fit.Area);
     SDL_RenderPresent(renderer_);
   }
 
  private:
-  // A streaming texture of the window's size, made again after a resize.
+  // A streaming texture of the picture's size, made again for a picture of another size.
   SDL_Texture* TextureOfSize(int width, int height) {
     int textureWidth = 0, textureHeight = 0;
     if (texture_ != nullptr &&
@@ -53,6 +58,7 @@ class RendererPresenter final : public Presenter {
     if (texture_ == nullptr) {
       texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING,
                                    width, height);
+      if (texture_ != nullptr) SDL_SetTextureScaleMode(texture_, SDL_ScaleModeNearest);
     }
     return texture_;
   }

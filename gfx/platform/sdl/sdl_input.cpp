@@ -52,11 +52,17 @@ bool ButtonOf(Uint8 sdlButton, MouseButton& button) {
   }
 }
 
-std::int16_t Coordinate(Sint32 value) {
-  return static_cast<std::int16_t>(std::clamp<Sint32>(value, -32768, 32767));
+// Rounds towards minus infinity, so that the black left of and above the picture maps to
+// negative positions.
+int FloorDiv(long long n, long long d) {
+  return static_cast<int>(n >= 0 ? n / d : -((-n + d - 1) / d));
 }
 
 }  // namespace
+
+std::int16_t Coordinate(int value) {
+  return static_cast<std::int16_t>(std::clamp(value, -32768, 32767));
+}
 
 Key KeyOf(const SDL_Keysym& keysym) {
   switch (keysym.sym) {
@@ -181,6 +187,15 @@ bool MouseMessageOf(const SDL_MouseButtonEvent& event, bool doubleClicks, MouseM
   }
   message = MouseMessage{action, button, Coordinate(event.x), Coordinate(event.y)};
   return true;
+}
+
+// The window pixel's centre, as the presenters sample a shrunk picture; for a whole factor the
+// block it lies in.
+SDL_Point PicturePixel(SDL_Point windowPixel, const SDL_Rect& area, int pictureWidth,
+                       int pictureHeight) {
+  if (area.w <= 0 || area.h <= 0) return windowPixel;
+  return SDL_Point{FloorDiv((2LL * (windowPixel.x - area.x) + 1) * pictureWidth, 2LL * area.w),
+                   FloorDiv((2LL * (windowPixel.y - area.y) + 1) * pictureHeight, 2LL * area.h)};
 }
 
 }  // namespace gfx::sdl

@@ -3,6 +3,7 @@
 // Key, text and mouse translation: plain functions of SDL's events, which need no display.
 
 #include <SDL_events.h>
+#include <SDL_rect.h>
 
 #include <array>
 #include <cstdint>
@@ -36,5 +37,12 @@ TextCharacters CharactersOf(const char* text);
 // The mouse slot's message for a button event, with the position in the client area; false for
 // buttons the classic window does not report (side buttons).
 bool MouseMessageOf(const SDL_MouseButtonEvent& event, bool doubleClicks, MouseMessage& message);
+// The picture pixel under a window pixel, for a picture of pictureWidth x pictureHeight that the
+// window shows at area (as the presenters fit it): the one whose colour that window pixel shows;
+// in the black around the picture, a position beyond its edges.
+SDL_Point PicturePixel(SDL_Point windowPixel, const SDL_Rect& area, int pictureWidth,
+                       int pictureHeight);
+// A position as the mouse slot holds it: clamped to 16 bits.
+std::int16_t Coordinate(int value);
 
 }  // namespace gfx::sdl

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <csetjmp>
 #include <cstdint>
@@ -51,6 +52,9 @@ struct WindowContext {
   bool PushAccepted = false;
   Uint32 WakeEventType = 0;
   DesktopSize Desktop;
+  // Window pixels per unit of SDL's window sizes and mouse positions: the output's scale on
+  // Wayland, where a high-density window draws at full density; 1 on X11.
+  double PixelRatio = 1.0;
 
   // Only the window thread.
   SDL_Window* Window = nullptr;
@@ -115,10 +119,28 @@ void OnTextInput(const char* text) {
   }
 }
 
+// SDL gives the pointer in its window units; the mouse slot gets the picture pixel under it.
+void PlaceOnPicture(MouseMessage& message) {
+  WindowContext& w = Context();
+  int width = 0, height = 0, pixelWidth = 0, pixelHeight = 0, pictureWidth = 0, pictureHeight = 0;
+  SDL_GetWindowSize(w.Window, &width, &height);
+  SDL_GetWindowSizeInPixels(w.Window, &pixelWidth, &pixelHeight);
+  PictureSize(pictureWidth, pictureHeight);
+  if (width <= 0 || height <= 0) return;
+  const SDL_Point pixel{static_cast<int>(static_cast<long long>(message.X) * pixelWidth / width),
+                        static_cast<int>(static_cast<long long>(message.Y) * pixelHeight / height)};
+  const SDL_Point on =
+      PicturePixel(pixel, FitPicture(pictureWidth, pictureHeight, pixelWidth, pixelHeight).Area,
+                   pictureWidth, pictureHeight);
+  message.X = Coordinate(on.x);
+  message.Y = Coordinate(on.y);
+}
+
 void OnMouseButton(const SDL_MouseButtonEvent& event) {
   WindowContext& w = Context();
   MouseMessage message;
   if (event.windowID != w.WindowId || !MouseMessageOf(event, w.DoubleClicks, message)) return;
+  PlaceOnPicture(message);
   if (MouseMessageProc handler = MouseMessageHandler.load()) handler(message);
 }
 
@@ -253,12 +275,22 @@ void AwaitMaximizedSize() {
   }
 }
 
+// SDL sizes a window in its units; a high-density window has PixelRatio pixels per unit. Rounded
+// up, so that the picture's blocks fit whole.
+int InUnits(int pixels, double pixelRatio) {
+  return static_cast<int>(std::ceil(pixels / pixelRatio - 1e-9));
+}
+
+// A high-density window: on an output at scale 2 Wayland gives it a buffer of the output's full
+// pixels (X11 has no such thing and ignores the flag).
 bool CreateWindow(const WindowRequest& request, const std::string& title) {
   WindowContext& w = Context();
-  const Uint32 flags = SDL_WINDOW_SHOWN | (request.Resizable ? SDL_WINDOW_RESIZABLE : 0) |
+  const Uint32 flags = SDL_WINDOW_SHOWN | SDL_WINDOW_ALLOW_HIGHDPI |
+                       (request.Resizable ? SDL_WINDOW_RESIZABLE : 0) |
                        (request.Maximized ? SDL_WINDOW_MAXIMIZED : 0);
   w.Window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                              request.Width, request.Height, flags);
+                              InUnits(request.Width * request.Scale, w.PixelRatio),
+                              InUnits(request.Height * request.Scale, w.PixelRatio), flags);
   if (w.Window == nullptr) return false;
   w.WindowId = SDL_GetWindowID(w.Window);
   w.DoubleClicks = request.DoubleClicks;
@@ -281,7 +313,7 @@ bool CreateWindow(const WindowRequest& request, const std::string& title) {
 void ShowFirstFrame() {
   WindowContext& w = Context();
   int width = 0, height = 0;
-  SDL_GetWindowSize(w.Window, &width, &height);
+  SDL_GetWindowSizeInPixels(w.Window, &width, &height);
   OnWindowCreated(width, height);
   RunWindowCreationHook();
   w.Picture->Present(true);
@@ -371,7 +403,9 @@ class SdlWindowPlatform final : public WindowPlatform {
   DesktopSize Desktop() override {
     WindowContext& w = Context();
     if (w.Thread.joinable() || DisplayLost()) return w.Desktop;
-    w.Desktop = MeasureDesktop();
+    const MeasuredDesktop measured = MeasureDesktop();
+    w.Desktop = measured.Size;
+    w.PixelRatio = measured.PixelRatio;
     return w.Desktop;
   }
 

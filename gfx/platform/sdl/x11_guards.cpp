@@ -14,6 +14,7 @@
 #include <signal.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace gfx::sdl {
 namespace {
@@ -78,6 +79,7 @@ struct Xlib {
   decltype(&XFree) Free = nullptr;
   decltype(&XSendEvent) SendEvent = nullptr;
   decltype(&XFlush) Flush = nullptr;
+  decltype(&XGetDefault) GetDefault = nullptr;
 };
 
 template <typename F>
@@ -101,8 +103,9 @@ const Xlib* LoadXlib() {
   Bind(library, xlib.Free, "XFree");
   Bind(library, xlib.SendEvent, "XSendEvent");
   Bind(library, xlib.Flush, "XFlush");
+  Bind(library, xlib.GetDefault, "XGetDefault");
   complete = xlib.SetErrorHandler && xlib.SetIOErrorHandler && xlib.InternAtom &&
-             xlib.GetWindowProperty && xlib.Free && xlib.SendEvent && xlib.Flush;
+             xlib.GetWindowProperty && xlib.Free && xlib.SendEvent && xlib.Flush && xlib.GetDefault;
   return complete ? &xlib : nullptr;
 }
 
@@ -200,6 +203,14 @@ bool DestroyNotifyFor(const SDL_SysWMmsg& message, unsigned long window) {
          message.msg.x11.event.xdestroywindow.window == window;
 }
 
+double XftScale(SDL_Window* window) {
+  const Xlib* x = LoadXlib();
+  SDL_SysWMinfo info;
+  if (x == nullptr || !X11Info(window, info)) return 0.0;
+  const char* dpi = x->GetDefault(info.info.x11.display, "Xft", "dpi");
+  return dpi != nullptr ? std::strtod(dpi, nullptr) / 96.0 : 0.0;
+}
+
 #else
 
 void InstallXHandlers() {}
@@ -216,6 +227,9 @@ int XConnectionOf(SDL_Window*) {
 }
 bool DestroyNotifyFor(const SDL_SysWMmsg&, unsigned long) {
   return false;
+}
+double XftScale(SDL_Window*) {
+  return 0.0;
 }
 
 #endif

@@ -35,5 +35,8 @@ void RequestFrameExtents(SDL_Window* window);
 unsigned long XWindowOf(SDL_Window* window);
 int XConnectionOf(SDL_Window* window);  // -1 without X11
 bool DestroyNotifyFor(const SDL_SysWMmsg& message, unsigned long window);
+// The font resolution the desktop publishes in its resource database (Xft.dpi, as xrdb sets it
+// and as desktops scale their own text), per 96; 0 when it publishes none, or without X11.
+double XftScale(SDL_Window* window);
 
 }  // namespace gfx::sdl
