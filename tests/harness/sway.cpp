@@ -166,4 +166,26 @@ std::uint32_t Pixel(const Compositor& compositor, int x, int y) {
   return static_cast<std::uint32_t>(rgb[0]) << 16 | rgb[1] << 8 | rgb[2];
 }
 
+bool Screenshot(const Compositor& compositor, int& width, int& height,
+                std::vector<std::uint32_t>& pixels) {
+  const harness::RunResult shot = compositor.Run({"grim", "-t", "ppm", "-"});
+  // "P6\n<width> <height>\n255\n", then three bytes a pixel.
+  std::istringstream header(shot.Output);
+  std::string magic;
+  int depth = 0;
+  if (shot.ExitCode != 0 || !(header >> magic >> width >> height >> depth) || magic != "P6" ||
+      depth != 255) {
+    return false;
+  }
+  const std::size_t start = static_cast<std::size_t>(header.tellg()) + 1;
+  const std::size_t count = static_cast<std::size_t>(width) * height;
+  if (shot.Output.size() < start + 3 * count) return false;
+  const auto* rgb = reinterpret_cast<const unsigned char*>(shot.Output.data() + start);
+  pixels.resize(count);
+  for (std::size_t i = 0; i < count; ++i, rgb += 3) {
+    pixels[i] = static_cast<std::uint32_t>(rgb[0]) << 16 | rgb[1] << 8 | rgb[2];
+  }
+  return true;
+}
+
 }  // namespace sway

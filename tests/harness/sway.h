@@ -56,5 +56,9 @@ struct WindowRect {
 bool FindWindow(const Compositor& compositor, const std::string& title, WindowRect& rect);
 // A pixel of the output as 0x00RRGGBB, or 0xFFFFFFFF when it cannot be read.
 std::uint32_t Pixel(const Compositor& compositor, int x, int y);
+// The whole output in its own pixels (at its scale), row by row as 0x00RRGGBB; false when it
+// cannot be read.
+bool Screenshot(const Compositor& compositor, int& width, int& height,
+                std::vector<std::uint32_t>& pixels);
 
 }  // namespace sway

@@ -120,6 +120,22 @@ std::uint32_t Screen::Pixel(unsigned long window, int x, int y) {
   return pixel;
 }
 
+std::vector<std::uint32_t> Screen::Image(unsigned long window, int width, int height) {
+  std::vector<std::uint32_t> pixels;
+  if (!Connected()) return pixels;
+  XImage* image = XGetImage(Dpy(display_), window, 0, 0, static_cast<unsigned>(width),
+                            static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (image == nullptr) return pixels;
+  pixels.reserve(static_cast<std::size_t>(width) * height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      pixels.push_back(static_cast<std::uint32_t>(XGetPixel(image, x, y)) & 0xFFFFFFu);
+    }
+  }
+  XDestroyImage(image);
+  return pixels;
+}
+
 bool Screen::ClientSize(unsigned long window, int& width, int& height) {
   XWindowAttributes attributes;
   if (!Connected() || XGetWindowAttributes(Dpy(display_), window, &attributes) == 0) {

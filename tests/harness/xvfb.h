@@ -50,6 +50,8 @@ class Screen {
   bool Connected();
   // A pixel of the window's client area as 0x00RRGGBB, or 0xFFFFFFFF when it cannot be read.
   std::uint32_t Pixel(unsigned long window, int x, int y);
+  // The window's whole client area, row by row, as 0x00RRGGBB; empty when it cannot be read.
+  std::vector<std::uint32_t> Image(unsigned long window, int width, int height);
   bool ClientSize(unsigned long window, int& width, int& height);
   unsigned long Root();
   bool WindowManagerRunning();

@@ -28,8 +28,8 @@ class RecordingPlatform final : public gfx::WindowPlatform {
     title = request.Title;
     if (failOpen) return false;
     open = true;
-    gfx::OnWindowCreated(clientWidth ? clientWidth : request.Width,
-                         clientHeight ? clientHeight : request.Height);
+    gfx::OnWindowCreated(clientWidth ? clientWidth : request.Width * request.Scale,
+                         clientHeight ? clientHeight : request.Height * request.Scale);
     gfx::OnWindowPainted();
     return true;
   }
@@ -51,10 +51,11 @@ class ModeTest : public ::testing::Test {
     gfx::UseHeadlessPlatform();
   }
 
-  // Detects on a desktop of W x H with a maximized client area of FW x FH.
-  void DetectOn(int w, int h, int fw, int fh) {
+  // Detects on a desktop of W x H with a maximized client area of FW x FH, which asks for
+  // this scale.
+  void DetectOn(int w, int h, int fw, int fh, int scale = 1) {
     if (gfx::Mode().IsGraphMode) CloseGraph();
-    platform.desktop = gfx::DesktopSize{w, h, fw, fh};
+    platform.desktop = gfx::DesktopSize{w, h, fw, fh, scale};
     gfx::SelectPlatform(platform);
     driver = Detect;
     mode = 0;
@@ -166,6 +167,30 @@ TEST_F(ModeTest, OtherWindowsKeepTheModeSizeWhateverTheClientArea) {
   EXPECT_EQ(GetMaxX(), 999);
   EXPECT_EQ(gfx::inspect::Width(), 1000);
   EXPECT_EQ(gfx::inspect::Height(), 800);
+}
+
+// The desktop's sizes are window pixels: a scale divides them, the real client area too, but
+// only as far as a 640 x 480 picture still fits the largest framed window.
+TEST_F(ModeTest, AScaleDividesTheDesktopButLeavesRoomForA640By480Picture) {
+  platform.clientWidth = 3840;
+  platform.clientHeight = 2090;         // the window manager's real client area
+  DetectOn(3832, 2132, 3840, 2100, 2);  // maximized: 1920 x 1050 asked for
+  EXPECT_EQ(platform.lastRequest.Scale, 2);
+  EXPECT_EQ(platform.lastRequest.Width, 1920);
+  EXPECT_EQ(platform.lastRequest.Height, 1050);
+  EXPECT_EQ(GetMaxX(), 1919);
+  EXPECT_EQ(GetMaxY(), 1044);
+  EXPECT_EQ(gfx::inspect::Height(), 1045);
+
+  platform.clientWidth = platform.clientHeight = 0;
+  DetectOn(1280, 900, 1280, 900, 2);  // 450 rows at twice the size: too few
+  EXPECT_EQ(platform.lastRequest.Scale, 1);
+  EXPECT_EQ(GetMaxX(), 1279);
+
+  DetectOn(3840, 2160, 3840, 2160, 8);  // lowered to 4: 960 x 540
+  EXPECT_EQ(platform.lastRequest.Scale, 4);
+  EXPECT_EQ(GetMaxX(), 959);
+  EXPECT_EQ(GetMaxY(), 539);
 }
 
 TEST_F(ModeTest, ModesCanBeChosenByDriverAndModeNumberOrByPosition) {

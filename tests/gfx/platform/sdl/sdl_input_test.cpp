@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "gfx/platform/sdl/presenter.h"
+
 // What the real-window tests cannot type through Xvfb's keyboard: Num Lock on, AltGr, buttons
 // beyond the third, text beyond Latin-1, positions past 16 bits. No display is needed.
 
@@ -80,3 +84,31 @@ TEST(SdlInputTest, OnlyTheThreeClassicButtonsReachTheMouseSlot) {
 }
 
 }  // namespace
+
+// Where the picture lies in a window of any size, and the picture pixel a click there lands on:
+// the one whose colour the window pixel shows, beyond the picture's edges in the black around it.
+TEST(SdlInputTest, AClickLandsOnThePicturePixelThatTheWindowShowsThere) {
+  using gfx::sdl::FitPicture;
+  using gfx::sdl::PicturePixel;
+  const auto area = [](const gfx::sdl::PictureFit& fit) {
+    return std::vector<int>{fit.Area.x, fit.Area.y, fit.Area.w, fit.Area.h, fit.Block};
+  };
+  EXPECT_EQ(area(FitPicture(640, 480, 640, 480)), (std::vector<int>{0, 0, 640, 480, 1}));
+  EXPECT_EQ(area(FitPicture(640, 480, 1300, 1000)), (std::vector<int>{10, 20, 1280, 960, 2}));
+  EXPECT_EQ(area(FitPicture(640, 480, 1919, 1440)), (std::vector<int>{319, 240, 1280, 960, 2}));
+  EXPECT_EQ(area(FitPicture(640, 480, 400, 200)), (std::vector<int>{67, 0, 266, 200, 0}));
+  EXPECT_EQ(area(FitPicture(640, 480, 100, 400)), (std::vector<int>{0, 162, 100, 75, 0}));
+  EXPECT_EQ(area(FitPicture(0, 0, 640, 480)), (std::vector<int>{0, 0, 0, 0, 0}));
+
+  const SDL_Rect twice{10, 20, 1280, 960};
+  EXPECT_EQ(PicturePixel({10, 20}, twice, 640, 480).x, 0);
+  EXPECT_EQ(PicturePixel({1289, 979}, twice, 640, 480).y, 479);
+  EXPECT_EQ(PicturePixel({13, 23}, twice, 640, 480).x, 1);
+  EXPECT_EQ(PicturePixel({9, 19}, twice, 640, 480).x, -1) << "left of the picture";
+  EXPECT_EQ(PicturePixel({9, 19}, twice, 640, 480).y, -1) << "above it";
+  EXPECT_EQ(PicturePixel({1290, 980}, twice, 640, 480).x, 640) << "right of it";
+  const SDL_Rect shrunk{67, 0, 266, 200};
+  EXPECT_EQ(PicturePixel({67, 0}, shrunk, 640, 480).x, 1);  // the first column's centre
+  EXPECT_EQ(PicturePixel({332, 199}, shrunk, 640, 480).x, 638);
+  EXPECT_EQ(PicturePixel({332, 199}, shrunk, 640, 480).y, 478);
+}

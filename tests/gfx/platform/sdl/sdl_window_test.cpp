@@ -2,6 +2,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -15,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "game/menu.h"
+#include "game/snake.h"
 #include "gfx/core/layer.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
@@ -149,6 +152,114 @@ std::vector<std::string> TakeMouse(std::size_t count) {
   return std::exchange(gMouse, {});
 }
 
+// Where a window should show the picture: its corner and its size there.
+struct Placement {
+  int X = 0, Y = 0, Width = 0, Height = 0;
+};
+
+// The backing image, the picture the program drew, read pixel by pixel under the drawing lock.
+std::vector<std::uint32_t> Picture(int& width, int& height) {
+  width = gfx::inspect::Width();
+  height = gfx::inspect::Height();
+  std::vector<std::uint32_t> pixels;
+  pixels.reserve(static_cast<std::size_t>(width) * height);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) pixels.push_back(gfx::inspect::Pixel(x, y));
+  }
+  return pixels;
+}
+
+// What is wrong with a window's client area of width x height: inside the placement every pixel
+// must show the picture pixel under its centre, and around it every pixel must be black. Where
+// the picture is shrunk, a neighbour of that pixel will do too (the renderers round the centre
+// their own way). Empty when nothing is; "nothing drawn" while the picture is all black.
+std::string Misplaced(const std::vector<std::uint32_t>& shown, int width, int height,
+                      const Placement& at) {
+  int pictureWidth = 0, pictureHeight = 0;
+  const std::vector<std::uint32_t> picture = Picture(pictureWidth, pictureHeight);
+  if (std::all_of(picture.begin(), picture.end(), [](std::uint32_t p) { return p == 0; })) {
+    return "nothing drawn";
+  }
+  if (shown.size() != static_cast<std::size_t>(width) * height) return "the window unreadable";
+  const int slack = at.Width < pictureWidth ? 1 : 0;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const std::uint32_t got = shown[static_cast<std::size_t>(y) * width + x];
+      bool right = got == 0;
+      if (x >= at.X && x < at.X + at.Width && y >= at.Y && y < at.Y + at.Height) {
+        const int px = (2 * (x - at.X) + 1) * pictureWidth / (2 * at.Width);
+        const int py = (2 * (y - at.Y) + 1) * pictureHeight / (2 * at.Height);
+        right = false;
+        for (int dy = -slack; dy <= slack && !right; ++dy) {
+          for (int dx = -slack; dx <= slack && !right; ++dx) {
+            const int sx = std::clamp(px + dx, 0, pictureWidth - 1);
+            const int sy = std::clamp(py + dy, 0, pictureHeight - 1);
+            right = got == picture[static_cast<std::size_t>(sy) * pictureWidth + sx];
+          }
+        }
+      }
+      if (!right) {
+        char text[96];
+        std::snprintf(text, sizeof text, "window pixel %d,%d is %06X", x, y, got);
+        return text;
+      }
+    }
+  }
+  return "";
+}
+
+// Lines, a disc, text and the corners, all in the game's colours.
+void DrawTestCard() {
+  SetColor(19);
+  SetLineStyle(SolidLn, 0, ThickWidth);
+  Rectangle(1, 1, GetMaxX() - 1, GetMaxY() - 1);
+  SetLineStyle(SolidLn, 0, NormWidth);
+  SetFillStyle(SolidFill, 56);
+  SetColor(White);
+  FillEllipse(GetMaxX() / 2, GetMaxY() / 2, 40, 30);
+  SetTextStyle(DefaultFont, HorizDir, 2);
+  OutTextXY(100, 100, "Scores 12");
+  PutPixel(0, 0, Red);
+  PutPixel(GetMaxX(), GetMaxY(), Red);
+}
+
+// Waits for the window to show the picture as placed.
+::testing::AssertionResult ShowsPicture(xvfb::Screen& screen, unsigned long window,
+                                        const Placement& at) {
+  int width = 0, height = 0;
+  if (!screen.ClientSize(window, width, height))
+    return ::testing::AssertionFailure() << "no window";
+  std::string wrong;
+  if (AwaitCondition([&] {
+        wrong = Misplaced(screen.Image(window, width, height), width, height, at);
+        return wrong.empty();
+      })) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << wrong;
+}
+
+// The game paused at its third tick (the Delay after the picture of that tick): the window must
+// show that picture in 2 x 2 blocks. Then ESC ends the game and a second ESC leaves its end
+// screen.
+xvfb::Screen* gGameScreen = nullptr;
+unsigned long gGameWindow = 0;
+int gTicks = 0;
+std::string gBoardShown = "not reached";
+
+void PauseAtThirdTick(std::uint16_t milliseconds) {
+  if (milliseconds != 100) return;  // the countdown
+  ++gTicks;
+  if (gTicks == 3) {
+    const ::testing::AssertionResult shown =
+        ShowsPicture(*gGameScreen, gGameWindow, Placement{0, 0, 1280, 1024});
+    gBoardShown = shown ? "" : shown.message();
+    AddChar(27);
+  } else if (gTicks == 4) {
+    AddChar(27);
+  }
+}
+
 // Each call of the creation hook: whether it ran on the program's thread, and the size of the
 // backing image it found.
 std::mutex gCreationMutex;
@@ -176,6 +287,8 @@ class WindowTest : public ::testing::Test {
     WindowTitle = kTitle.c_str();
     GraphWindowStyle = RedrawOnHResize | RedrawOnVResize;
     gfx::inspect::SetFrameLimit(0);
+    SetSleepFunction(nullptr);
+    unsetenv("SNAKE_GARDEN_SCALE");
   }
 
   void WithWindowManager() {
@@ -195,6 +308,19 @@ class WindowTest : public ::testing::Test {
     std::uint32_t seen = kUnreadable;
     AwaitCondition([&] { return (seen = screen_.Pixel(window_, x, y)) == want; });
     return seen;
+  }
+
+  // The client area becomes width x height, as a player's dragging would make it, at the
+  // screen's corner so that all of it can be read back.
+  void Resize(int width, int height) {
+    const std::string id = std::to_string(window_);
+    ASSERT_TRUE(Xdotool({"windowmove", "--sync", id, "0", "0"}));
+    ASSERT_TRUE(
+        Xdotool({"windowsize", "--sync", id, std::to_string(width), std::to_string(height)}));
+    int w = 0, h = 0;
+    ASSERT_TRUE(screen_.ClientSize(window_, w, h));
+    ASSERT_EQ(w, width);
+    ASSERT_EQ(h, height);
   }
 
   xvfb::Server server_;
@@ -318,14 +444,72 @@ TEST_F(WindowTest, RepaintsFromTheBackingImageAfterBeingHiddenAndResized) {
   EXPECT_EQ(AwaitPixel(10, 30, kGrey19), kGrey19);
   EXPECT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
 
-  ASSERT_TRUE(Xdotool({"windowsize", "--sync", std::to_string(window_), "800", "600"}));
-  int width = 0, height = 0;
-  ASSERT_TRUE(screen_.ClientSize(window_, width, height));
-  ASSERT_EQ(width, 800);
-  EXPECT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
-  EXPECT_EQ(AwaitPixel(10, 30, kGrey19), kGrey19);
-  EXPECT_EQ(AwaitPixel(700, 500, 0), 0u) << "outside the image the window is black";
+  // Too small to grow twice: 1:1, centred.
+  Resize(800, 600);
+  EXPECT_EQ(AwaitPixel(80 + 639, 60 + 479, kWhite), kWhite);
+  EXPECT_EQ(AwaitPixel(80 + 10, 60 + 30, kGrey19), kGrey19);
+  EXPECT_EQ(AwaitPixel(40, 300, 0), 0u) << "around the image the window is black";
   EXPECT_EQ(GetMaxX(), 639) << "a framed mode keeps its size";
+}
+
+// A window of another size than the picture shows all of it, centred on black: grown by whole
+// factors, shrunk when smaller, 1:1 again at the picture's own size. A click lands on the picture
+// pixel under the pointer.
+TEST_F(WindowTest, AResizedWindowShowsTheWholePictureAndClicksLandOnItsPixels) {
+  MouseMessageHandler = RecordMouse;
+  Open(10, 257);  // 640 x 480
+  DrawTestCard();
+  EXPECT_TRUE(ShowsPicture(screen_, window_, Placement{0, 0, 640, 480}));
+  const std::string id = std::to_string(window_);
+
+  Resize(1280, 1000);  // twice, 20 rows of black above and below
+  EXPECT_TRUE(ShowsPicture(screen_, window_, Placement{0, 20, 1280, 960}));
+  ASSERT_TRUE(Xdotool({"mousemove", "--window", id, "201", "121", "click", "1"}));
+  ASSERT_TRUE(Xdotool({"mousemove", "--window", id, "5", "10", "click", "3"}));  // above it
+  EXPECT_EQ(TakeMouse(4), (std::vector<std::string>{"left down 100,50", "left up 100,50",
+                                                    "right down 2,-5", "right up 2,-5"}));
+
+  Resize(400, 200);  // the height sets the size: 266 x 200, 67 columns of black on the left
+  EXPECT_TRUE(ShowsPicture(screen_, window_, Placement{67, 0, 266, 200}));
+  ASSERT_TRUE(Xdotool({"mousemove", "--window", id, "200", "100", "click", "1"}));
+  EXPECT_EQ(TakeMouse(2), (std::vector<std::string>{"left down 321,241", "left up 321,241"}));
+
+  Resize(640, 480);
+  EXPECT_TRUE(ShowsPicture(screen_, window_, Placement{0, 0, 640, 480}));
+  EXPECT_EQ(GetMaxX(), 639);
+  EXPECT_EQ(GetMaxY(), 479);
+}
+
+// With the scale set to 2 the game gets half the screen's size, and every pixel of its menu and
+// of a board in play shows as a 2 x 2 block of the picture it drew.
+TEST_F(WindowTest, AtScaleTwoTheMenuAndABoardInPlayShowAsBlocksOfThePicture) {
+  setenv("SNAKE_GARDEN_SCALE", "2", 1);
+  gfx::UseWindowPlatform();
+  Open();
+  ASSERT_EQ(GetMaxX(), 639);  // 1280 x 1024 halved
+  ASSERT_EQ(GetMaxY(), 511);
+
+  // The menu, then "New Game" from it: the game runs its ticks without sleeping and pauses at
+  // the third (PauseAtThirdTick); ESC ends it, and the menu returns after its one action.
+  gGameScreen = &screen_;
+  gGameWindow = window_;
+  gTicks = 0;
+  gBoardShown = "not reached";
+  SetSleepFunction(PauseAtThirdTick);
+  TSnake S;
+  S.Init();
+  bool quit = false;
+  std::uint16_t best = 0;
+  ::testing::AssertionResult menuShown = ::testing::AssertionFailure();
+  std::thread player([&] {
+    menuShown = ShowsPicture(screen_, window_, Placement{0, 0, 1280, 1024});
+    AddChar(13);
+  });
+  Menu(S, quit, best);
+  player.join();
+  EXPECT_TRUE(menuShown) << "the menu";
+  EXPECT_EQ(gTicks, 4);
+  EXPECT_EQ(gBoardShown, "") << "the board in play";
 }
 
 // Reads as many keys as expected and compares them. Everything typed has been read by then (the
@@ -618,7 +802,7 @@ class WaylandWindowTest : public ::testing::Test {
     if (const std::string missing = sway::Missing(); !missing.empty()) {
       GTEST_SKIP() << missing << ": Wayland window tests skipped";
     }
-    ASSERT_TRUE(compositor_.Start(kOutputWidth, kOutputHeight)) << "sway did not start:\n"
+    ASSERT_TRUE(compositor_.Start(outputWidth_, outputHeight_)) << "sway did not start:\n"
                                                                 << compositor_.Log();
     gfx::UseWindowPlatform();
   }
@@ -626,6 +810,7 @@ class WaylandWindowTest : public ::testing::Test {
   void TearDown() override {
     if (gfx::Mode().IsGraphMode) CloseGraph();
     GraphResult();
+    unsetenv("SNAKE_GARDEN_SCALE");
   }
 
   void Open(std::int16_t driver = Detect, std::int16_t mode = 0) {
@@ -651,6 +836,35 @@ class WaylandWindowTest : public ::testing::Test {
     return seen;
   }
 
+  // Waits for the window's place on the output, in the output's pixels at this scale, to show the
+  // picture as placed.
+  ::testing::AssertionResult ShowsPicture(int scale, const Placement& at) {
+    const int left = window_.X * scale, top = window_.Y * scale;
+    const int width = window_.Width * scale, height = window_.Height * scale;
+    std::string wrong = "no screenshot";
+    const bool shown = AwaitCondition(
+        [&] {
+          int outputWidth = 0, outputHeight = 0;
+          std::vector<std::uint32_t> output;
+          if (!sway::Screenshot(compositor_, outputWidth, outputHeight, output)) return false;
+          if (left + width > outputWidth || top + height > outputHeight) {
+            wrong = "the window lies outside the output";
+            return false;
+          }
+          std::vector<std::uint32_t> window;
+          for (int y = top; y < top + height; ++y) {
+            const auto row = output.begin() + static_cast<std::ptrdiff_t>(y) * outputWidth;
+            window.insert(window.end(), row + left, row + left + width);
+          }
+          wrong = Misplaced(window, width, height, at);
+          return wrong.empty();
+        },
+        10);
+    return shown ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << wrong;
+  }
+
+  int outputWidth_ = kOutputWidth;
+  int outputHeight_ = kOutputHeight;
   sway::Compositor compositor_;
   sway::WindowRect window_;
 };
@@ -682,27 +896,65 @@ TEST_F(WaylandWindowTest, TakesTheTiledSizeAndShowsDrawingInExactColours) {
 }
 
 TEST_F(WaylandWindowTest, RepaintsFromTheBackingImageWhenResizedAndTiledAgain) {
-  Open(10, 257);  // 640 x 480, framed, yet tiled to the whole output
+  Open(10, 257);  // 640 x 480, framed, yet tiled to the whole output: shown 1:1, centred
   ASSERT_EQ(GetMaxX(), 639);
   SetColor(White);
   PutPixel(639, 479, White);
   SetColor(19);
   Rectangle(10, 10, 50, 50);
-  ASSERT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
-  EXPECT_EQ(AwaitPixel(700, 500, 0), 0u) << "outside the image the window is black";
+  ASSERT_EQ(AwaitPixel(320 + 639, 120 + 479, kWhite), kWhite);
+  EXPECT_EQ(AwaitPixel(100, 300, 0), 0u) << "around the image the window is black";
 
   ASSERT_TRUE(compositor_.Command("floating enable, resize set 800 600"));
   AwaitWindow([](const sway::WindowRect& rect) { return rect.Width == 800; });
   ASSERT_EQ(window_.Width, 800);
-  EXPECT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
-  EXPECT_EQ(AwaitPixel(10, 30, kGrey19), kGrey19);
+  EXPECT_EQ(AwaitPixel(80 + 639, 60 + 479, kWhite), kWhite);
+  EXPECT_EQ(AwaitPixel(80 + 10, 60 + 30, kGrey19), kGrey19);
+
+  // Smaller than the picture: all of it, shrunk.
+  ASSERT_TRUE(compositor_.Command("resize set 500 400"));
+  AwaitWindow([](const sway::WindowRect& rect) { return rect.Width == 500; });
+  ASSERT_EQ(window_.Height, 400);
+  EXPECT_TRUE(ShowsPicture(1, Placement{0, 12, 500, 375}));
 
   ASSERT_TRUE(compositor_.Command("floating disable"));
   AwaitWindow([](const sway::WindowRect& rect) { return rect.Width == kOutputWidth; });
   ASSERT_EQ(window_.Width, kOutputWidth);
-  EXPECT_EQ(AwaitPixel(639, 479, kWhite), kWhite);
-  EXPECT_EQ(AwaitPixel(50, 30, kGrey19), kGrey19);
+  EXPECT_EQ(AwaitPixel(320 + 639, 120 + 479, kWhite), kWhite);
+  EXPECT_EQ(AwaitPixel(320 + 50, 120 + 30, kGrey19), kGrey19);
   EXPECT_EQ(GetMaxX(), 639) << "a framed mode keeps its size";
+}
+
+// A high-density output: the window's buffer takes the output's scale, so the game draws every
+// pixel the output has instead of having the compositor double its picture.
+class WaylandHighDensityTest : public WaylandWindowTest {
+ protected:
+  void SetUp() override {
+    outputWidth_ = 1920;  // 960 x 540 at scale 2: room for a 640 x 480 picture
+    outputHeight_ = 1080;
+    WaylandWindowTest::SetUp();
+  }
+};
+
+TEST_F(WaylandHighDensityTest, AtOutputScaleTwoTheBufferIsAtScaleTwoAndShowsTheBlocks) {
+  ASSERT_TRUE(compositor_.Command("output HEADLESS-1 scale 2"));
+  Open();
+  ASSERT_EQ(window_.Width, 960);
+  EXPECT_EQ(GetMaxX() + 1, 960) << "the desktop's scale: a picture pixel for each unit";
+  EXPECT_EQ(GetMaxY() + 1, 540);
+  DrawTestCard();
+  EXPECT_TRUE(ShowsPicture(2, Placement{0, 0, 1920, 1080}));
+  CloseGraph();
+
+  // The player's scale of 1 on the same output: a picture pixel for every pixel of the output,
+  // which only a buffer at the output's scale has.
+  setenv("SNAKE_GARDEN_SCALE", "1", 1);
+  gfx::UseWindowPlatform();
+  Open();
+  EXPECT_EQ(GetMaxX() + 1, 1920);
+  EXPECT_EQ(GetMaxY() + 1, 1080);
+  DrawTestCard();
+  EXPECT_TRUE(ShowsPicture(2, Placement{0, 0, 1920, 1080}));
 }
 
 TEST_F(WaylandWindowTest, KeysArriveAsTheirTableBytes) {
