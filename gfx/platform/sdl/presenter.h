@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "gfx/platform/sdl/staging_image.h"
+
 namespace gfx::sdl {
 
 class Presenter {
@@ -31,6 +33,20 @@ struct PictureFit {
   int Block = 0;              // the whole factor; 0 when shrunk
 };
 PictureFit FitPicture(int pictureWidth, int pictureHeight, int windowWidth, int windowHeight);
+
+// The picture in a window of another size, for the presenters that write the window's pixels:
+// it goes first into an image of its own size, which holds what was last shown, and from there,
+// scaled, into the window's pixels: whole blocks for what changed, or all of a shrunk picture
+// (whose window pixels do not map to whole picture pixels).
+class FittedPicture {
+ public:
+  // Shows what changed, or all of it and black around it when full, in the window's pixels (of
+  // any format); answers the area written, empty when none.
+  SDL_Rect PresentInto(SDL_Surface* window, int pictureWidth, int pictureHeight, bool full);
+
+ private:
+  StagingImage picture_;
+};
 
 // The presenter of the window's display system; nullptr when the window cannot be given anything
 // to present into, which fails it like a window never created: it would never show (Wayland maps
