@@ -45,6 +45,9 @@ latencies = re.findall(r"present latency: median ([\d.]+) ms; one pixel read ([\
 present = latencies[0] if latencies else None
 present_wayland = latencies[1] if len(latencies) > 1 else None
 idle = re.search(r"window thread idle: ([\d.]+)%", window)
+present_twice = re.search(r"present latency at scale 2: median ([\d.]+) ms; one pixel read ([\d.]+) ms",
+                          window)
+square = re.search(r"shows it: ([\d.]+) ns per pixel at scale 1, ([\d.]+) ns at scale 2", window)
 
 rows = []
 def row(what, figure, baseline, ratio):
@@ -79,6 +82,14 @@ if present:
     median, read = float(present[0]), float(present[1])
     row("present latency: PutPixel, then a wait, until the X server shows it (median)",
         f"{median:.2f} ms", f"one pixel read back {read:.2f} ms", f"{median / read:.1f}×")
+if present_twice:
+    median, read = float(present_twice[1]), float(present_twice[2])
+    row("present latency at scale 2 (2x2 blocks), until the X server shows it (median)",
+        f"{median:.2f} ms", f"one pixel read back {read:.2f} ms", f"{median / read:.1f}×")
+if square:
+    one, two = float(square[1]), float(square[2])
+    row("a changed 256x256 square until the X server shows it, per changed pixel, scale 2",
+        f"{two:.2f} ns", f"the same at scale 1 {one:.2f} ns", f"{two / one:.2f}×")
 if present_wayland:
     median, read = float(present_wayland[0]), float(present_wayland[1])
     row("present latency: PutPixel, then a wait, until headless sway shows it (median)", f"{median:.1f} ms",

@@ -32,17 +32,27 @@ xs_wait_for() {
   return 1
 }
 
+# The game's pixels are XS_SCALE screen pixels wide (the game's SNAKE_GARDEN_SCALE, or the
+# desktop's): the places below are in the game's pixels from the centre, times the scale.
+XS_SCALE=${XS_SCALE:-1}
+
 # The end screen's "Press esc ..." line in white: nothing else white is ever drawn there.
-xs_end_screen() { echo "208x16+$((CX - 50))+$((CY + 40))"; }
+xs_end_screen() {
+  local s=$XS_SCALE
+  echo "$((208 * s))x$((16 * s))+$((CX - 50 * s))+$((CY + 40 * s))"
+}
 
 # The countdown's digits, yellow at the centre, as a game starts: nothing yellow is drawn there
 # before (the intro's letters are of other colours).
-xs_countdown() { echo "16x16+$CX+$CY"; }
+xs_countdown() { echo "$((16 * XS_SCALE))x$((16 * XS_SCALE))+$CX+$CY"; }
 xs_yellow='rgb(252,252,0)'
 
 # xs_wait_play SECONDS: until a game's first step is drawn: the left side of the board's frame
 # (colour 19, three pixels wide, 150 left of the centre), which only a game draws.
-xs_wait_play() { xs_wait_for 'rgb(44,44,44)' "3x200+$((CX - 151))+$((CY - 100))" 100 "$1"; }
+xs_wait_play() {
+  local s=$XS_SCALE
+  xs_wait_for 'rgb(44,44,44)' "$((3 * s))x$((200 * s))+$((CX - 151 * s))+$((CY - 100 * s))" 100 "$1"
+}
 
 # The menu's items, top to bottom; the chosen one is drawn in light blue at size 3.
 mapfile -t xs_menu_items < <(grep -v '^#' "$(dirname "${BASH_SOURCE[0]}")/menu_items.txt")
@@ -54,7 +64,8 @@ xs_menu_item() {
   local i
   for i in "${!xs_menu_items[@]}"; do
     if [ "${xs_menu_items[i]}" = "$1" ]; then
-      echo "$((24 * ${#1}))x24+$((CX - ${#1} / 2))+$((CY + 25 * (i + 1)))"
+      local s=$XS_SCALE
+      echo "$((24 * ${#1} * s))x$((24 * s))+$((CX - ${#1} / 2 * s))+$((CY + 25 * (i + 1) * s))"
       return 0
     fi
   done
