@@ -27,13 +27,21 @@ shots() {
   xs_wait_menu "New Game" 30 && xs_wait_for "$xs_yellow" "$(xs_menu_item Quit)" 50 5 ||
     { echo "no menu after the intro" >&2; exit 1; }
   shot "menu$1"
+  local chosen
+  chosen=$(xs_now_ms)
   xs_key Return
   # The countdown, 4.5 s of yellow digits at the centre: a Down typed now waits for the first step,
   # so that the snake turns at once; Left, once the screen shows it running down (nine steps of
   # 100 ms from the wall), gives it a second corner; the picture two steps later.
   xs_wait_for "$xs_yellow" "$(xs_countdown)" 10 30 || { echo "no countdown" >&2; exit 1; }
   xs_key Down
-  xs_wait_play 10 || { echo "no game started" >&2; exit 1; }
+  if [ "$XS_SCALE" -eq 1 ]; then
+    xs_wait_play 10 || { echo "no game started" >&2; exit 1; }
+  else
+    # A whole 3840x2160 screen is read too slowly to keep pace with the snake: four steps after
+    # the countdown's end instead.
+    xs_sleep_until $((chosen - GAME_STARTED + 4900))
+  fi
   xs_key Left
   sleep 0.2
   shot "game$1"
