@@ -74,7 +74,10 @@ class X11Presenter final : public Presenter {
   X11Presenter(const Xlib& x, SDL_Window* window, Display* connection, ::Window target, GC gc,
                int depth)
       : x_(x), window_(window), connection_(connection), target_(target), gc_(gc), depth_(depth) {}
-  ~X11Presenter() override { x_.FreeGC(connection_, gc_); }
+  ~X11Presenter() override {
+    if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
+    x_.FreeGC(connection_, gc_);
+  }
   X11Presenter(const X11Presenter&) = delete;
   X11Presenter& operator=(const X11Presenter&) = delete;
 
@@ -83,13 +86,19 @@ class X11Presenter final : public Presenter {
   // of them, half drawn. Only a box larger than the server's largest request (a whole 4K window
   // repainted) is split by Xlib into several.
   void Present(bool full) override {
-    int width = 0, height = 0;
-    SDL_GetWindowSize(window_, &width, &height);
+    int width = 0, height = 0, pictureWidth = 0, pictureHeight = 0;
+    SDL_GetWindowSizeInPixels(window_, &width, &height);
+    PictureSize(pictureWidth, pictureHeight);
     if (width != image_.width || height != image_.height) {
       if (!Resize(width, height)) return;
       full = true;
     } else if (full) {
       std::fill(pixels_.begin(), pixels_.end(), 0u);
+    }
+    if (width != pictureWidth || height != pictureHeight) {
+      const SDL_Rect area = fitted_.PresentInto(wrapped_, pictureWidth, pictureHeight, full);
+      if (area.w > 0) Put(Rect{area.x, area.y, area.x + area.w - 1, area.y + area.h - 1});
+      return;
     }
     Rect shown[kMostAreas];
     const int count = PresentTo(pixels_.data(), width, width, height, full, shown, kMostAreas);
@@ -104,12 +113,8 @@ class X11Presenter final : public Presenter {
     }
     const bool clipped = count > 1 && !full;
     if (clipped) x_.SetClipRectangles(connection_, gc_, 0, 0, areas, count, Unsorted);
-    x_.PutImage(connection_, target_, gc_, &image_, box.x0, box.y0, box.x0, box.y0,
-                static_cast<unsigned>(box.x1 - box.x0 + 1),
-                static_cast<unsigned>(box.y1 - box.y0 + 1));
+    Put(box);
     if (clipped) x_.SetClipMask(connection_, gc_, None);
-    x_.Flush(connection_);
-    sent_ = true;
   }
 
   // Sending may read what the server has sent meanwhile (a key press arriving during a put) into
@@ -122,8 +127,13 @@ class X11Presenter final : public Presenter {
   }
 
   // A window-sized image, black: what a new or resized window shows before its first present.
+  // SDL's view of it lets a picture of another size be fitted into it.
   bool Resize(int width, int height) {
     pixels_.assign(static_cast<std::size_t>(width) * height, 0);
+    if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
+    wrapped_ = SDL_CreateRGBSurfaceWithFormatFrom(pixels_.data(), width, height, 32, width * 4,
+                                                  SDL_PIXELFORMAT_RGB888);
+    if (wrapped_ == nullptr) return false;
     image_ = XImage{};
     image_.width = width;
     image_.height = height;
@@ -143,6 +153,14 @@ class X11Presenter final : public Presenter {
   }
 
  private:
+  void Put(const Rect& box) {
+    x_.PutImage(connection_, target_, gc_, &image_, box.x0, box.y0, box.x0, box.y0,
+                static_cast<unsigned>(box.x1 - box.x0 + 1),
+                static_cast<unsigned>(box.y1 - box.y0 + 1));
+    x_.Flush(connection_);
+    sent_ = true;
+  }
+
   const Xlib& x_;
   SDL_Window* window_;
   Display* connection_;
@@ -153,6 +171,8 @@ class X11Presenter final : public Presenter {
   // What the window shows, 0x00RRGGBB; image_ describes it to Xlib.
   std::vector<std::uint32_t> pixels_;
   XImage image_{};
+  SDL_Surface* wrapped_ = nullptr;  // pixels_ as SDL sees them
+  FittedPicture fitted_;            // for a window of another size than the picture
 };
 
 }  // namespace
@@ -176,7 +196,7 @@ std::unique_ptr<Presenter> MakeX11Presenter(SDL_Window* window) {
   auto presenter = std::make_unique<X11Presenter>(*x, window, connection, info.info.x11.window, gc,
                                                   attributes.depth);
   int width = 0, height = 0;
-  SDL_GetWindowSize(window, &width, &height);
+  SDL_GetWindowSizeInPixels(window, &width, &height);
   if (!presenter->Resize(width, height)) return nullptr;
   return presenter;
 }
