@@ -10,14 +10,15 @@ dir="$(cd "$dir" && pwd)"
 version=2.26.5
 
 # Only what the game's window needs: video, events and the software paths behind them. Audio,
-# joysticks, haptics, sensors and the GPU renderers are left out; they are most of SDL's code.
+# joysticks, haptics, sensors, the 2D renderer and the GPU are left out; they are most of SDL's
+# code. On Windows the game presents through the window's surface, which SDL draws with GDI.
 options=(
   -DSDL_SHARED=ON -DSDL_STATIC=OFF -DSDL_TEST=OFF -DSDL2_DISABLE_SDL2MAIN=ON
   -DSDL_AUDIO=OFF -DSDL_JOYSTICK=OFF -DSDL_HAPTIC=OFF -DSDL_HIDAPI=OFF -DSDL_SENSOR=OFF
   -DSDL_POWER=OFF -DSDL_LOCALE=OFF -DSDL_MISC=OFF -DSDL_FILESYSTEM=OFF
   -DSDL_OPENGL=OFF -DSDL_OPENGLES=OFF -DSDL_VULKAN=OFF -DSDL_DIRECTX=OFF -DSDL_RENDER_D3D=OFF
   -DSDL_XINPUT=OFF -DSDL_WASAPI=OFF -DSDL_DISKAUDIO=OFF -DSDL_DUMMYAUDIO=OFF
-  -DSDL_OFFSCREEN=OFF -DSDL_CCACHE=OFF -DSDL_ASSERTIONS=release
+  -DSDL_OFFSCREEN=OFF -DSDL_DUMMYVIDEO=OFF -DSDL_RENDER=OFF -DSDL_CCACHE=OFF -DSDL_ASSERTIONS=release
 )
 stamp="$version $(printf '%s ' "${options[@]}")"
 if [ -f "$dir/install/stamp" ] && [ "$(cat "$dir/install/stamp")" = "$stamp" ]; then
