@@ -53,39 +53,33 @@ registry DisplayIcon | grep -q 'snake-garden.ico' || fail "no icon for Apps & fe
 echo "Apps & features: Snake Garden $version by The Snake Garden developers, with its icon"
 
 xs_start_xvfb 1280x1024
-light_blue="rgb(84,84,252)"
 red="rgb(168,0,0)"
-highlight() { echo "$((24 * ${#2}))x24+$((CX - ${#2} / 2))+$((CY + 25 * $1))"; }
-# Starts the Start-menu entry as Explorer would, and finds the game's window.
+# Starts the Start-menu entry as Explorer would, and finds the game's window: Wine names its
+# windows' class after the program.
 start_from_menu() {
   (cd "$xs_work" && exec wine start /wait "C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Snake Garden\\Snake Garden.lnk" \
     </dev/null >"$xs_work/out" 2>"$xs_work/err") &
   GAME=$!
   xs_pids+=("$GAME")
-  WINDOW=$(timeout 60 xdotool search --sync --onlyvisible --name '^Graph window application$' | head -n1) || true
+  WINDOW=$(timeout 60 xdotool search --sync --onlyvisible --class '^snake\.exe$') || true
+  WINDOW=${WINDOW%%$'\n'*}
   [ -n "$WINDOW" ] || fail "the Start-menu entry opened no game window"
   local X Y WIDTH HEIGHT SCREEN
   eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
   CX=$((X + (WIDTH - 1) / 2))
   CY=$((Y + (HEIGHT - 1) / 2))
-  xs_wait_for "$light_blue" "$(highlight 1 "New Game")" 100 40 || fail "no menu"
+  xs_wait_menu "${xs_menu_items[0]}" 40 || fail "no menu"
 }
-# From the menu with item FROM highlighted, Down to item 4 (Quit), Return, and the game ends.
-quit_from() {
-  local item=$1 names=("" "New Game" Controls "Best players" Quit)
-  while ((item < 4)); do
-    item=$((item + 1))
-    xs_key Down
-    xs_wait_for "$light_blue" "$(highlight $item "${names[$item]}")" 100 10 || fail "no ${names[$item]}"
-  done
-  xs_key Return
+# From the menu with its first item chosen: Quit, and the game ends.
+quit() {
+  xs_choose Quit 10 || fail "Quit could not be chosen"
   xs_wait_exit 20 || fail "the game did not end"
 }
 
 [ ! -e "$player" ] || fail "the player's folder exists before the first start"
 start_from_menu
 [ -d "$player" ] || fail "the first start made no player's folder"
-quit_from 1
+quit
 echo "first start from the Start menu: the player's folder was made"
 
 # A table of two, 26 and 10, in the player's folder: "Best players" shows two rows.
@@ -101,20 +95,15 @@ open(sys.argv[1], "wb").write(data)
 PY
 cp "$player/scores.db" "$xs_work/table.before"
 start_from_menu
-xs_key Down
-xs_wait_for "$light_blue" "$(highlight 2 Controls)" 100 10 || fail "no Controls"
-xs_key Down
-xs_wait_for "$light_blue" "$(highlight 3 "Best players")" 100 10 || fail "no Best players"
-xs_key Return
+xs_choose "Best players" 10 || fail "Best players could not be chosen"
 # Rows 1 and 2 in red at MY2 + 20 and + 40, nothing at row 3.
 xs_wait_for "$red" "300x16+$((CX - 10))+$((CY + 40))" 50 10 || fail "the table's second row is not shown"
 row1=$(xs_count "$red" "300x16+$((CX - 10))+$((CY + 20))")
 row3=$(xs_count "$red" "300x16+$((CX - 10))+$((CY + 60))")
 ((row1 > 50 && row3 == 0)) || fail "rows: first $row1 red pixels, third $row3"
 echo "second start: \"Best players\" lists the table in the player's folder ($row1 red pixels in row 1)"
-xs_key Escape
-xs_wait_for "$light_blue" "$(highlight 1 "New Game")" 100 10 || fail "no menu after the table"
-quit_from 1
+xs_back_to_menu 10 || fail "no menu after the table"
+quit
 
 # Every program of the prefix gone first (the game and its console), or their files are in use.
 wineserver --wait
