@@ -49,7 +49,7 @@ registry() { grep -A12 "^\[${key//\\/\\\\}\]" "$WINEPREFIX/system.reg" | grep "^
 [ "$(registry DisplayName)" = '"DisplayName"="Snake Garden"' ] || fail "$(registry DisplayName)"
 [ "$(registry DisplayVersion)" = "\"DisplayVersion\"=\"$version\"" ] || fail "$(registry DisplayVersion)"
 [ "$(registry Publisher)" = '"Publisher"="The Snake Garden developers"' ] || fail "$(registry Publisher)"
-registry DisplayIcon | grep -q 'snake-garden.ico' || fail "no icon for Apps & features"
+[[ $(registry DisplayIcon) == *snake-garden.ico* ]] || fail "no icon for Apps & features"
 echo "Apps & features: Snake Garden $version by The Snake Garden developers, with its icon"
 
 xs_start_xvfb 1280x1024

@@ -22,19 +22,6 @@ wine_run="$here/wine-run.sh"
 # launch measures the game's own start, as on Windows, not Wine's. The first launch is cold.
 WINEPREFIX="$build/wine" wineserver -p30 2>/dev/null || true  # already up: fine
 
-light_blue="rgb(84,84,252)"
-# Menu item N (1..4, NAME) highlighted: its light blue text, where the highlighted item stands.
-highlight() { echo "$((24 * ${#2}))x24+$((CX - ${#2} / 2))+$((CY + 25 * $1))"; }
-# The menu acts only on the last of several waiting keys: each Down waits for its highlight.
-quit_from_menu() {
-  local item=2
-  for name in Controls "Best players" Quit; do
-    xs_key Down
-    xs_wait_for "$light_blue" "$(highlight $item "$name")" 100 10 || return 1
-    item=$((item + 1))
-  done
-  xs_key Return
-}
 # One launch of COMMAND...: sets LAUNCH_MS (launch to window), OUTCOME and the game's exit code.
 launch() {
   rm -f "$xs_work/scores.db"
@@ -43,8 +30,9 @@ launch() {
   local started window=""
   started=$(xs_now_ms)
   while [ -z "$window" ] && (($(xs_now_ms) - started < 60000)); do
-    window=$(xdotool search --onlyvisible --name '^Graph window application$' 2>/dev/null | head -n1) ||
-      true
+    # Wine names its windows' class after the program; the Linux build's is the program's name.
+    window=$(xdotool search --onlyvisible --class '^snake(\.exe)?$' 2>/dev/null) || true
+    window=${window%%$'\n'*}
     [ -n "$window" ] || sleep 0.01
   done
   LAUNCH_MS=$(($(xs_now_ms) - started))
@@ -57,10 +45,10 @@ launch() {
     eval "$(xdotool getwindowgeometry --shell "$WINDOW")"
     CX=$((X + (WIDTH - 1) / 2))
     CY=$((Y + (HEIGHT - 1) / 2))
-    # "New Game" highlighted: the menu is up, after the intro's eleven seconds.
-    if ! xs_wait_for "$light_blue" "$(highlight 1 "New Game")" 100 40; then
+    # The first item highlighted: the menu is up, after the intro's eleven seconds.
+    if ! xs_wait_menu "${xs_menu_items[0]}" 40; then
       OUTCOME="hang before the menu, CPU $(xs_cpu_percent "$GAME" 2)"
-    elif ! quit_from_menu; then
+    elif ! xs_choose Quit 10 2>/dev/null; then
       OUTCOME="hang in the menu, CPU $(xs_cpu_percent "$GAME" 2)"
     else
       if ! xs_wait_exit 15 2>/dev/null; then

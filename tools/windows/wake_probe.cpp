@@ -15,7 +15,7 @@
 #include <semaphore>
 #include <thread>
 
-#include "gfx/context.h"
+#include "gfx/core/backing_image.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ void DrawingLockRounds(long rounds) {
 void AtomicWaitRounds(long rounds) {
   std::atomic<std::uint32_t> turn{0};
   auto player = [&](std::uint32_t parity) {
-    for (std::uint32_t i = parity; i < rounds; i += 2) {
+    for (std::uint32_t i = parity; i < static_cast<std::uint32_t>(rounds); i += 2) {
       for (std::uint32_t seen = turn.load(); seen != i; seen = turn.load()) turn.wait(seen);
       turn.store(i + 1);
       turn.notify_all();
