@@ -3,17 +3,21 @@
 # under the address, undefined-behaviour and thread sanitizers (build-asan/, build-tsan/).
 # `make web` builds the game for a web page into dist/web/, `make web-serve` serves it on this
 # machine and `make test-web` plays it in headless Chromium (build-web/).
+# `make windows` cross-builds the game for 64-bit Windows into build-windows/ (SDL2 from Debian's
+# source is built there once and kept); `make test-windows` runs the tests under Wine and Xvfb;
+# `make package-windows` puts the zip and the installer in dist/.
 BUILD ?= build
 WEB_BUILD ?= build-web
 WEB_PORT ?= 8000
+WINDOWS_BUILD ?= build-windows
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 # Debian's emscripten finds its JavaScript modules (acorn) in /usr/share/nodejs, where a Node.js
 # from outside Debian does not look.
 WEB_ENV = NODE_PATH=/usr/share/nodejs$${NODE_PATH:+:$$NODE_PATH}
 
-.PHONY: run test check build deps-run deps-test deps-package deps-web configure bench package \
-  web web-serve test-web format clean
+.PHONY: run test check build deps-run deps-test deps-package deps-web deps-windows configure \
+  bench package web web-serve test-web windows test-windows package-windows format clean
 
 run: deps-run build
 	./$(BUILD)/game/snake
@@ -32,6 +36,24 @@ package: deps-package build
 	rm -rf $(BUILD)/package
 	cd $(BUILD) && cpack -B package
 	mkdir -p dist && cp $(BUILD)/package/snake-garden_*.deb dist/
+
+windows: deps-windows
+	tools/windows/build-sdl2.sh $(WINDOWS_BUILD)/sdl2
+	cmake -S . -B $(WINDOWS_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+		-DSNAKE_TESTS=ON -DSNAKE_BENCH=OFF
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+test-windows: windows
+	cd $(WINDOWS_BUILD) && ctest --output-on-failure -j $(JOBS)
+
+package-windows: windows
+	rm -rf $(WINDOWS_BUILD)/package
+	cd $(WINDOWS_BUILD) && cpack -B package
+	mkdir -p dist && cp $(WINDOWS_BUILD)/package/snake-garden-*-win64.zip \
+		$(WINDOWS_BUILD)/package/snake-garden-*-win64-setup.exe dist/
+
+deps-windows:
+	@tools/install-deps.sh windows
 
 deps-run:
 	@tools/install-deps.sh run
@@ -80,4 +102,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan $(WEB_BUILD) dist
+	rm -rf $(BUILD) build-asan build-tsan $(WEB_BUILD) $(WINDOWS_BUILD) dist

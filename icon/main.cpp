@@ -1,5 +1,6 @@
 // Draws the game's icon with the game's own drawing layer on the headless platform and writes it
-// as PNG files at the theme sizes:  snake_icon OUTPUT_DIRECTORY
+// as PNG files at the theme sizes, and all of them in one Windows icon file (snake-garden.ico):
+//   snake_icon OUTPUT_DIRECTORY
 // The discs are the board's discs at their real size (15 pixels apart, radius 5); the larger icons
 // are the 64-pixel one magnified, so every size shows exactly the pixels the game draws.
 
@@ -14,6 +15,7 @@
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
 #include "gfx/platform/headless/headless_window.h"
+#include "icon/ico.h"
 #include "icon/png.h"
 
 namespace {
@@ -93,7 +95,13 @@ int main(int argc, char** argv) {
   icon::Image small = Draw(kSmall);
   icon::Image large = Draw(kLarge);
   CloseGraph();
-  bool ok = Write(small, argv[1]) && Write(large, argv[1]);
-  ok = ok && Write(Magnify(large, 2), argv[1]) && Write(Magnify(large, 4), argv[1]);
+  const std::vector<icon::Image> images = {small, large, Magnify(large, 2), Magnify(large, 4)};
+  bool ok = true;
+  for (const icon::Image& image : images) ok = ok && Write(image, argv[1]);
+  const std::string ico = std::string(argv[1]) + "/snake-garden.ico";
+  if (ok && !icon::WriteIco(images, ico)) {
+    std::fprintf(stderr, "snake_icon: cannot write %s\n", ico.c_str());
+    ok = false;
+  }
   return ok ? 0 : 1;
 }

@@ -98,12 +98,16 @@ std::vector<std::uint8_t> EncodePng(const Image& image) {
   return out;
 }
 
-bool WritePng(const Image& image, const std::string& path) {
-  const std::vector<std::uint8_t> png = EncodePng(image);
+// Binary, so that no byte is translated where the C library has a text mode (Windows).
+bool WriteBytes(const std::vector<std::uint8_t>& bytes, const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) return false;
-  const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return std::fclose(file) == 0 && written;
+}
+
+bool WritePng(const Image& image, const std::string& path) {
+  return WriteBytes(EncodePng(image), path);
 }
 
 }  // namespace icon

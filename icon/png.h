@@ -21,6 +21,8 @@ struct Image {
 
 // The whole PNG file for an image.
 std::vector<std::uint8_t> EncodePng(const Image& image);
+// Writes a whole file; false when it cannot be written.
+bool WriteBytes(const std::vector<std::uint8_t>& bytes, const std::string& path);
 // Writes the PNG file; false when the file cannot be written.
 bool WritePng(const Image& image, const std::string& path);
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "gfx/core/address_wait.h"
 #include "gfx/core/constinit.h"
 #include "gfx/graph.h"
 #include "gfx/inspect.h"
@@ -15,7 +16,8 @@
 namespace gfx {
 
 // A ticket lock on two counters. Uncontended, a lock and an unlock are one atomic add each; a
-// waiter sleeps on the counter it waits for (a futex) and is woken only when someone waits.
+// waiter sleeps on the counter it waits for (address_wait.h: a futex, or the operating system's
+// equivalent) and is woken only when someone waits.
 struct DrawingLock::Impl {
   std::atomic<std::uint32_t> NextTicket{0};
   std::atomic<std::uint32_t> NowServing{0};
@@ -38,7 +40,7 @@ void DrawingLock::lock() {
   // consistent: either the unlock sees this waiter and wakes it, or the wait sees the new ticket.
   s.Waiting.fetch_add(1, std::memory_order_seq_cst);
   while (serving != ticket) {
-    s.NowServing.wait(serving, std::memory_order_seq_cst);
+    WaitWhileEqual(s.NowServing, serving);
     serving = s.NowServing.load(std::memory_order_acquire);
   }
   s.Waiting.fetch_sub(1, std::memory_order_relaxed);
@@ -47,7 +49,7 @@ void DrawingLock::lock() {
 void DrawingLock::unlock() {
   Impl& s = State();
   s.NowServing.fetch_add(1, std::memory_order_seq_cst);
-  if (s.Waiting.load(std::memory_order_seq_cst) > 0) s.NowServing.notify_all();
+  if (s.Waiting.load(std::memory_order_seq_cst) > 0) WakeAll(s.NowServing);
 }
 
 int DrawingLock::Waiters() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A high score's whole road through the real game, on an Xvfb of its own.
 
-    high_score_e2e.py [--table-dir DIR] SNAKE_BINARY
+    high_score_e2e.py [--table-dir DIR] [--wine BUILD_DIR] [--prepared-table] SNAKE_BINARY
 
 First run, in a fresh directory, with the game's standard input and output on a pseudo-terminal:
 New Game, the snake is steered onto the prize by reading the board off the screen until it has
@@ -12,6 +12,13 @@ on a line of its own and scores.db holds exactly that one entry. Second run in t
 With --table-dir, SNAKE_BINARY is a launcher that runs the game in DIR: scores.db is looked for
 there, and must not appear in the directory the game was started from.
 
+With --wine, SNAKE_BINARY is the Windows game, run under Wine through tools/windows/wine-run.sh
+with BUILD_DIR's prefix; the terminal is then Wine's console, which the game reads key by key.
+With --prepared-table, the first run merges its result into a table of two entries that score 26
+and 10 (bytes 0x1A and 0x0A, which a file in text mode would turn into end of file and a line
+break) with such bytes in every place that carries no meaning, and the file must come out as
+exactly the bytes of that merge.
+
 Exit code 0 when it passed, 1 when it failed, 77 when a tool it needs is missing.
 """
 
@@ -20,6 +27,7 @@ import ctypes
 import ctypes.util
 import fcntl
 import os
+import re
 import select
 import shutil
 import signal
@@ -36,6 +44,7 @@ SKIP = 77
 NAME = b"Tester"
 PROMPT = b"Enter your name : "
 TOTAL_BUDGET = 140.0  # seconds for the whole test, well inside the CTest timeout
+WINE_BUDGET = 200.0  # the same under Wine, whose programs start more slowly
 PLAY_BUDGET = 40.0  # seconds of steering, over as many games as it takes to eat once
 
 STEP = 15  # pixels between neighbouring cells
@@ -394,7 +403,7 @@ class Screen:
 class Game:
     """One run of the game binary, its standard input and output on a pseudo-terminal."""
 
-    def __init__(self, children, binary, work, display, label):
+    def __init__(self, children, command, work, display, label):
         self.master, slave = os.openpty()
         self.transcript = bytearray()
         self.stderr_path = os.path.join(work, f"{label}.stderr")
@@ -407,7 +416,7 @@ class Game:
         with open(self.stderr_path, "wb") as stderr:
             self.process = children.add(
                 subprocess.Popen(
-                    [binary],
+                    command,
                     cwd=work,
                     env=env,
                     stdin=slave,
@@ -434,9 +443,15 @@ class Game:
                 return
             self.transcript += chunk
 
+    def shown(self):
+        """What the terminal shows: Wine's console writes a blank as "erase, move right" and hides
+        the cursor around each character; those are read back as the text they stand for."""
+        text = bytes(self.transcript).replace(b"\x1b[K\x1b[1C", b" ")
+        return re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", text)
+
     def wait_for_output(self, text, timeout):
         deadline = time.monotonic() + timeout
-        while text not in self.transcript:
+        while text not in self.shown():
             self.drain()
             if time.monotonic() > deadline or self.process.poll() is not None and not self.open:
                 return False
@@ -705,8 +720,8 @@ def back_to_menu(screen):
     poll(screen, lambda f: screen.highlighted(f) == 1, 3, 0.05, "the menu after the game")
 
 
-def first_run(children, binary, work, display, x11):
-    game = Game(children, binary, work, display, "first")
+def first_run(children, command, work, display, x11, console_raw_mode):
+    game = Game(children, command, work, display, "first")
     screen = None
     try:
         screen = find_window(x11, game.process.pid, 10)
@@ -729,12 +744,13 @@ def first_run(children, binary, work, display, x11):
         choose_menu_item(screen, "Quit")
 
         check(game.wait_for_output(PROMPT, 10), "no name prompt on the terminal")
-        check(game.wait_for_raw_mode(5), "the terminal never went into raw mode for the name")
+        if console_raw_mode:
+            check(game.wait_for_raw_mode(5), "the terminal never went into raw mode for the name")
         game.type(NAME + b"\r")
         code = game.wait_exit(10)
         check(code is not None, "the game did not end after the name")
         check(code == 0, f"exit code {code}")
-        after = bytes(game.transcript).split(PROMPT, 1)[1]
+        after = game.shown().split(PROMPT, 1)[1]
         lines = [line.rstrip(b"\r") for line in after.split(b"\n")]
         check(len(lines) >= 2 and lines[0] == NAME, f"name line {lines[:1]!r}, expected {NAME!r}")
         check(lines[1].isdigit(), f"the line after the name is {lines[1]!r}, not the score alone")
@@ -764,6 +780,50 @@ def check_score_file(path, best):
     check(size == 1, f"scores.db holds {size} entries, not 1")
     check((name, score) == (NAME, best), f"entry 1 is {(name, score)!r}, expected {(NAME, best)!r}")
     log(f"scores.db: 2582 bytes, Size 1, entry 1 = ({name.decode()}, {score})")
+    return [(NAME, best)]
+
+
+# Bytes that text mode would change: line feed, carriage return, and 0x1A, end of file.
+FILLER = bytes([0x0A, 0x1A, 0x0D, 0x00, 0x0A, 0x0A])
+PREPARED = ((b"Alice", 26), (b"Bob", 10))
+
+
+def entry_bytes(name, score, filler):
+    return bytes([len(name)]) + name + filler[: 255 - len(name)] + struct.pack("<H", score)
+
+
+def prepared_table():
+    """Two entries, 26 and 10; every byte that carries no meaning from FILLER."""
+    filler = (FILLER * 500)[:2582]
+    records = [entry_bytes(n, s, filler) for n, s in PREPARED]
+    records += [filler[:258]] * (10 - len(records))
+    return b"".join(records) + struct.pack("<H", len(PREPARED))
+
+
+def merged_table(prepared, best):
+    """The merge of (NAME, best) into the prepared table, as the game must write it: the new entry
+    after the others with zeros after its name, then a stable sort by descending score."""
+    records = [prepared[258 * k : 258 * (k + 1)] for k in range(10)]
+    size = len(PREPARED)
+    records[size] = entry_bytes(NAME, best, bytes(255))
+    score = lambda record: struct.unpack_from("<H", record, 256)[0]
+    records[: size + 1] = sorted(records[: size + 1], key=lambda record: -score(record))
+    return b"".join(records) + struct.pack("<H", size + 1)
+
+
+def check_merged_file(path, prepared, best):
+    with open(path, "rb") as f:
+        data = f.read()
+    expected = merged_table(prepared, best)
+    check(len(data) == 2582, f"scores.db is {len(data)} bytes, not 2582")
+    differ = [i for i in range(2582) if data[i] != expected[i]]
+    check(not differ, f"scores.db differs from the merge at offsets {differ[:10]}")
+    rows = []
+    for k in range(len(PREPARED) + 1):
+        entry = data[258 * k : 258 * (k + 1)]
+        rows.append((entry[1 : 1 + entry[0]], struct.unpack_from("<H", entry, 256)[0]))
+    log(f"scores.db: byte for byte the merge of {best} into the prepared table: {rows}")
+    return rows
 
 
 def expect_text_cells(frame, what, x, y, text):
@@ -778,12 +838,12 @@ def expect_text_cells(frame, what, x, y, text):
     check(before == 0 and after == 0, f"{what} is not where it should be")
 
 
-def second_run(children, binary, work, display, x11, best, table_dir):
+def second_run(children, command, work, display, x11, table_dir, rows):
     path = os.path.join(table_dir, "scores.db")
     before = os.stat(path)
     with open(path, "rb") as f:
         contents = f.read()
-    game = Game(children, binary, work, display, "second")
+    game = Game(children, command, work, display, "second")
     screen = None
     try:
         screen = find_window(x11, game.process.pid, 10)
@@ -797,18 +857,27 @@ def second_run(children, binary, work, display, x11, best, table_dir):
             0.1,
             "the high-score screen",
         )
+        # The title's first row and column of ink are the screen's centre, give or take the few
+        # pixels by which Wine's maximized window is larger than the X window that shows it.
+        dy = next((d for d in range(-4, 5) if frame.count(RED, mx2 - 10, my2 + d, 190, 1)), 0)
+        dx = next((d for d in range(-4, 5) if frame.count(RED, mx2 - 6 + d, my2 + dy, 1, 16)), 0)
+        if (dx, dy) != (0, 0):
+            log(f"the high-score screen stands {dx}, {dy} pixels off the window's centre")
+            mx2, my2 = mx2 + dx, my2 + dy
         title = frame.count(RED, mx2 - 6, my2, 11 * 16, 16)
         check(title > 100, f"no title on the high-score screen ({title} red pixels)")
-        digits = str(best)
-        field = " " * (3 - len(digits)) + digits  # right-aligned in 3 characters
-        for what, x, text in (
-            ("row number", mx2 - 10, "1. "),
-            ("name", mx2 + 45, NAME.decode()),
-            ("score", mx2 + 200, field),
-        ):
-            expect_text_cells(frame, what, x, my2 + 20, text)
-        # Nothing just above or below row 1, and no second row for a table of one entry.
-        for y, height in ((my2 + 16, 4), (my2 + 36, 24)):
+        for row, (name, score) in enumerate(rows, start=1):
+            digits = str(score)
+            field = " " * (3 - len(digits)) + digits  # right-aligned in 3 characters
+            for what, x, text in (
+                ("row number", mx2 - 10, f"{row}. "),
+                ("name", mx2 + 45, name.decode()),
+                ("score", mx2 + 200, field),
+            ):
+                expect_text_cells(frame, what, x, my2 + 20 * row, text)
+        # Nothing just above the first row or below the last one.
+        below = my2 + 20 * len(rows) + 16
+        for y, height in ((my2 + 16, 4), (below, 24)):
             stray = frame.count(RED, mx2 - 30, y, 300, height)
             check(stray == 0, f"{stray} red pixels at y {y - my2} to {y - my2 + height - 1}")
         screen.key("Escape")
@@ -816,7 +885,7 @@ def second_run(children, binary, work, display, x11, best, table_dir):
         code = game.wait_exit(10)
         check(code is not None, "the game did not end after Quit")
         check(code == 0, f"exit code {code}")
-        check(PROMPT not in game.transcript, "a name was asked after a run that scored nothing")
+        check(PROMPT not in game.shown(), "a name was asked after a run that scored nothing")
         after = os.stat(path)
         with open(path, "rb") as f:
             check(f.read() == contents, "scores.db changed")
@@ -824,7 +893,7 @@ def second_run(children, binary, work, display, x11, best, table_dir):
             (after.st_ino, after.st_mtime_ns) == (before.st_ino, before.st_mtime_ns),
             "scores.db was rewritten",
         )
-        log("second run: the entry is listed, nothing asked, exit code 0, scores.db untouched")
+        log("second run: the table is listed, nothing asked, exit code 0, scores.db untouched")
     except BaseException:
         game.drain()
         game.report()
@@ -836,26 +905,42 @@ def second_run(children, binary, work, display, x11, best, table_dir):
 
 
 def out_of_time(*_):
-    raise Failed(f"still not done after {TOTAL_BUDGET:.0f} s")
+    raise Failed("still not done within the test's time")
 
 
 def main():
     args = sys.argv[1:]
     table_dir = None
-    if len(args) == 3 and args[0] == "--table-dir":
-        table_dir, args = args[1], args[2:]
+    wine_build = None
+    prepared = None
+    while len(args) > 1 and args[0].startswith("--"):
+        if args[0] == "--table-dir" and len(args) > 2:
+            table_dir, args = args[1], args[2:]
+        elif args[0] == "--wine" and len(args) > 2:
+            wine_build, args = os.path.realpath(args[1]), args[2:]
+        elif args[0] == "--prepared-table":
+            prepared, args = prepared_table(), args[1:]
+        else:
+            break
     if len(args) != 1:
         print(__doc__)
         return 2
     binary = os.path.realpath(args[0])
-    for needed in ("Xvfb", "xdotool"):
-        if shutil.which(needed) is None:
-            print(f"skipped: {needed} is not installed")
+    command = [binary]
+    needed = ["Xvfb", "xdotool"]
+    if wine_build is not None:
+        here = os.path.dirname(os.path.realpath(__file__))
+        wine_run = os.path.join(here, "..", "..", "tools", "windows", "wine-run.sh")
+        command = [wine_run, wine_build, binary]
+        needed.append("wine")
+    for tool_name in needed:
+        if shutil.which(tool_name) is None:
+            print(f"skipped: {tool_name} is not installed")
             return SKIP
 
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     signal.signal(signal.SIGALRM, out_of_time)
-    signal.alarm(int(TOTAL_BUDGET))
+    signal.alarm(int(TOTAL_BUDGET if wine_build is None else WINE_BUDGET))
     children = Children()
     work = tempfile.mkdtemp(prefix="high_score_e2e.")
     x11 = None
@@ -864,14 +949,21 @@ def main():
         os.environ["DISPLAY"] = display  # for xdotool
         x11 = X11(display)
         log(f"Xvfb on {display}, working in {work}")
-        best = first_run(children, binary, work, display, x11)
+        if prepared is not None:
+            with open(os.path.join(table_dir or work, "scores.db"), "wb") as f:
+                f.write(prepared)
+        best = first_run(children, command, work, display, x11, wine_build is None)
         if table_dir is None:
             table_dir = work
         else:
             stray = os.path.join(work, "scores.db")
             check(not os.path.exists(stray), "scores.db was written where the game was started")
-        check_score_file(os.path.join(table_dir, "scores.db"), best)
-        second_run(children, binary, work, display, x11, best, table_dir)
+        path = os.path.join(table_dir, "scores.db")
+        if prepared is None:
+            rows = check_score_file(path, best)
+        else:
+            rows = check_merged_file(path, prepared, best)
+        second_run(children, command, work, display, x11, table_dir, rows)
         log("passed")
         return 0
     except Failed as failure:

@@ -109,8 +109,8 @@ DesktopSize SizesFor(const SDL_Rect& bounds, const SDL_Rect& usable, const Probe
 MeasuredDesktop MeasureOnThisThread() {
   MeasuredDesktop standIn;
   if (!StartSdl()) return standIn;
-  sigjmp_buf lost;
-  if (sigsetjmp(lost, 0) != 0) {
+  LostDisplayJump lost;
+  if (SET_LOST_DISPLAY_JUMP(lost) != 0) {
     JumpOnLostDisplay(nullptr);
     return standIn;
   }

@@ -2,15 +2,13 @@
 // on one thread per window (or, for measuring the desktop, one short-lived thread at a time), so
 // SDL is never used from two threads at once. On X11 the program's thread never touches SDL or
 // Xlib at all: it wakes the window thread through an eventfd that the window thread polls beside
-// the X connection. The other jobs have files of their own: the X11 guards (a lost display ends
-// the window, never the process), key and mouse translation, the presenters, the desktop's size.
+// the X connection (sdl_system.h). The other jobs have files of their own: the X11 guards (a lost
+// display ends the window, never the process), key and mouse translation, the presenters, the
+// desktop's size.
 
 #include "gfx/platform/sdl/sdl_window.h"
 
 #include <SDL.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -26,6 +24,7 @@
 #include "gfx/platform/sdl/desktop_size.h"
 #include "gfx/platform/sdl/presenter.h"
 #include "gfx/platform/sdl/sdl_input.h"
+#include "gfx/platform/sdl/sdl_system.h"
 #include "gfx/platform/sdl/sdl_video.h"
 #include "gfx/platform/sdl/x11_guards.h"
 
@@ -91,8 +90,7 @@ void SetPhase(Phase phase) {
 void Nudge() {
   WindowContext& w = Context();
   if (w.UseWakeFd) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = write(w.WakeFd, &one, sizeof one);
+    PostWake(w.WakeFd);
     return;
   }
   std::lock_guard<std::mutex> hold(w.PushMutex);
@@ -193,13 +191,6 @@ void OnEvent(const SDL_Event& event) {
   }
 }
 
-// The eventfd counts wakes; one read takes them all (nonblocking: nothing to take is fine).
-void DrainWakes() {
-  const int fd = Context().WakeFd;
-  std::uint64_t count = 0;
-  if (fd >= 0 && read(fd, &count, sizeof count) < 0) count = 0;
-}
-
 bool Finished() {
   WindowContext& w = Context();
   return w.Ending || w.CloseRequested.load() || DestroyedOutside();
@@ -213,10 +204,7 @@ bool WaitForWork(int timeoutMs) {
   WindowContext& w = Context();
   if (w.XConnection >= 0) {
     if (w.Picture->EventsWaiting()) return true;
-    pollfd fds[2] = {{w.XConnection, POLLIN, 0}, {w.WakeFd, POLLIN, 0}};
-    if (poll(fds, 2, timeoutMs) <= 0) return false;
-    if (fds[1].revents != 0) DrainWakes();
-    return fds[0].revents != 0;
+    return AwaitConnectionOrWake(w.XConnection, w.WakeFd, timeoutMs);
   }
   SDL_Event event;
   const int got = timeoutMs < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, timeoutMs);
@@ -375,8 +363,8 @@ void ServeWindow(WindowRequest request, std::string title) {
   }
   w.WakeEventType = SDL_RegisterEvents(1);
   AcceptPushes(w.WakeEventType != static_cast<Uint32>(-1));
-  sigjmp_buf lost;
-  if (sigsetjmp(lost, 0) != 0) {
+  LostDisplayJump lost;
+  if (SET_LOST_DISPLAY_JUMP(lost) != 0) {
     JumpOnLostDisplay(nullptr);
     AcceptPushes(false);
     AbandonLostDisplay(CurrentPhase() == Phase::kOpen);
@@ -448,8 +436,8 @@ class SdlWindowPlatform final : public WindowPlatform {
 
  private:
   static void Reset(WindowContext& w) {
-    if (w.WakeFd < 0) w.WakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    DrainWakes();  // left over from a window that is gone
+    if (w.WakeFd < 0) w.WakeFd = OpenWake();
+    DrainWake(w.WakeFd);  // left over from a window that is gone
     w.State = Phase::kStarting;
     w.PresentPending.store(false);
     w.CloseRequested.store(false);

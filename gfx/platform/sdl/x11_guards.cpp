@@ -9,9 +9,9 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <dlfcn.h>
-#include <pthread.h>
-#include <signal.h>
+#if defined(SDL_VIDEO_DRIVER_X11)
+#include <dlfcn.h>  // Xlib is borrowed by name from the process, where SDL loaded it
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -30,7 +30,7 @@ struct Guards {
 constinit Guards guards;
 
 // Where the thread that owns SDL goes when its X connection dies under it.
-thread_local sigjmp_buf* tLostDisplay = nullptr;
+thread_local LostDisplayJump* tLostDisplay = nullptr;
 
 }  // namespace
 
@@ -51,17 +51,8 @@ bool DestroyedOutside() {
   return guards.DestroyedOutside.load();
 }
 
-void JumpOnLostDisplay(sigjmp_buf* target) {
+void JumpOnLostDisplay(LostDisplayJump* target) {
   tLostDisplay = target;
-}
-
-// A write to a display whose server has gone raises SIGPIPE in the writing thread, which would
-// end the process; blocked here, the write fails and Xlib reports the lost connection instead.
-void IgnoreBrokenConnections() {
-  sigset_t pipe;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
 
 #if defined(SDL_VIDEO_DRIVER_X11)

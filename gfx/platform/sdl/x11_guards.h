@@ -3,7 +3,7 @@
 // Guards around the X connection that SDL opens: a lost display or a window destroyed by another
 // client ends the window, never the process.
 
-#include <csetjmp>
+#include "gfx/platform/sdl/sdl_system.h"
 
 struct SDL_Window;
 struct SDL_SysWMmsg;
@@ -12,16 +12,14 @@ namespace gfx::sdl {
 
 // Before SDL starts, and again after: Xlib's handlers, which end the process, are replaced.
 void InstallXHandlers();
-// Blocks SIGPIPE in the calling thread, so that writing to a vanished server fails instead.
-void IgnoreBrokenConnections();
 // The window's connection, once it dies, no longer ends the process (libX11 1.7 and later).
 void KeepAliveOnLostConnection(SDL_Window* window);
 
 // An X connection died: SDL is unusable for good.
 bool DisplayLost();
-// The thread that owns SDL goes to `target` (sigsetjmp) when its connection dies under it;
-// nullptr when it leaves SDL.
-void JumpOnLostDisplay(sigjmp_buf* target);
+// The thread that owns SDL goes to `target` (SET_LOST_DISPLAY_JUMP) when its connection dies
+// under it; nullptr when it leaves SDL.
+void JumpOnLostDisplay(LostDisplayJump* target);
 // The X window (0: none) whose destruction by another client the guards look out for; watching
 // a new one forgets what happened to the last.
 void WatchWindow(unsigned long xWindow);

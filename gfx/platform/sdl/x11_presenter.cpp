@@ -11,7 +11,9 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <dlfcn.h>
+#if defined(SDL_VIDEO_DRIVER_X11)
+#include <dlfcn.h>  // Xlib is borrowed by name from the process, where SDL loaded it
+#endif
 
 #include <algorithm>
 #include <cstdint>
