@@ -123,6 +123,7 @@ class WaylandPresenter final : public Presenter {
                    wl_proxy* surface, wl_proxy* shm)
       : c_(c), window_(window), display_(display), surface_(surface), shm_(shm) {}
   ~WaylandPresenter() override {
+    if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
     Release();
     c_.Destroy(shm_);
   }
@@ -139,8 +140,17 @@ class WaylandPresenter final : public Presenter {
     } else if (full) {
       std::fill(shown_.begin(), shown_.end(), 0u);
     }
+    int pictureWidth = 0, pictureHeight = 0;
+    PictureSize(pictureWidth, pictureHeight);
     Rect areas[kMostAreas];
-    int count = PresentTo(shown_.data(), width, width, height, full, areas, kMostAreas);
+    int count = 0;
+    if (width != pictureWidth || height != pictureHeight) {
+      const SDL_Rect area = fitted_.PresentInto(wrapped_, pictureWidth, pictureHeight, full);
+      if (area.w > 0)
+        areas[count++] = Rect{area.x, area.y, area.x + area.w - 1, area.y + area.h - 1};
+    } else {
+      count = PresentTo(shown_.data(), width, width, height, full, areas, kMostAreas);
+    }
     if (full) {
       areas[0] = Rect{0, 0, width - 1, height - 1};
       count = 1;
@@ -265,6 +275,9 @@ class WaylandPresenter final : public Presenter {
     }
     c_.MarshalFlags(pool, WL_SHM_POOL_DESTROY, nullptr, c_.Version(pool), WL_MARSHAL_FLAG_DESTROY);
     shown_.assign(static_cast<std::size_t>(width) * height, 0u);
+    if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
+    wrapped_ = SDL_CreateRGBSurfaceWithFormatFrom(shown_.data(), width, height, 32, width * 4,
+                                                  SDL_PIXELFORMAT_RGB888);
     width_ = width;
     height_ = height;
     return true;
@@ -296,7 +309,9 @@ class WaylandPresenter final : public Presenter {
   std::size_t memorySize_ = 0;
   int width_ = 0;
   int height_ = 0;
-  std::vector<std::uint32_t> shown_;  // the picture as last presented, 0x00RRGGBB
+  std::vector<std::uint32_t> shown_;  // the window's pixels as last presented, 0x00RRGGBB
+  SDL_Surface* wrapped_ = nullptr;    // SDL's view of shown_, which a fitted picture goes into
+  FittedPicture fitted_;              // for a window of another size than the picture
 };
 
 }  // namespace
