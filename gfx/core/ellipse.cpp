@@ -160,12 +160,15 @@ struct Shape {
   bool Filled = false;
   Rect Box;  // relative to the centre
   std::vector<ShapeRun> Runs;
+  // The same pixels with outline and fill joined: for a disc whose outline and fill are one
+  // colour (erasing one, every step of a game).
+  std::vector<ShapeRun> Joined;
 };
 
 enum Role : std::uint8_t { kNone, kOutline, kFill };
 
 Shape TraceShape(int rx, int ry, bool fill) {
-  Shape shape{rx, ry, fill, Rect{-rx, -ry, rx, ry}, {}};
+  Shape shape{rx, ry, fill, Rect{-rx, -ry, rx, ry}, {}, {}};
   const int width = 2 * rx + 1;
   std::vector<Role> grid(static_cast<std::size_t>(width) * (2 * ry + 1), kNone);
   auto at = [&](int dx, int dy) -> Role& {
@@ -186,6 +189,12 @@ Shape TraceShape(int rx, int ry, bool fill) {
       if (role != kNone) shape.Runs.push_back(ShapeRun{dy, dx, end, role == kFill});
       dx = end + 1;
     }
+    for (int dx = -rx; dx <= rx;) {
+      int end = dx;
+      while (end < rx && (at(end + 1, dy) == kNone) == (at(dx, dy) == kNone)) ++end;
+      if (at(dx, dy) != kNone) shape.Joined.push_back(ShapeRun{dy, dx, end, false});
+      dx = end + 1;
+    }
   }
   return shape;
 }
@@ -200,6 +209,14 @@ const Shape& CachedShape(int rx, int ry, bool fill) {
   next = (next + 1) % cache.size();
   shape = TraceShape(rx, ry, fill);
   return shape;
+}
+
+// Whether all eight rows of a fill pattern are `bits`.
+bool SolidIn(const std::uint8_t* pattern, std::uint8_t bits) {
+  for (int row = 0; row < 8; ++row) {
+    if (pattern[row] != bits) return false;
+  }
+  return true;
 }
 
 // The whole ellipse from its shape, when the viewport and the surface hold all of it: then no
@@ -223,12 +240,15 @@ bool ShapeEllipse(int x, int y, int rx, int ry, bool fill) {
     return false;
   }
   bool changed = false;
-  for (const ShapeRun& run : shape.Runs) {
+  // Every fill row the one colour of the outline: each row's pixels are one or two runs.
+  const bool joined = fill && SolidIn(pattern, outlineColor == ink ? 0xFF : 0x00) &&
+                      (outlineColor == ink || outlineColor == background);
+  for (const ShapeRun& run : joined ? shape.Joined : shape.Runs) {
     const int row = cy + run.Dy;
     const int x0 = cx + run.Dx0;
     const int x1 = cx + run.Dx1;
     std::uint32_t* pixels = image.Row(row);
-    if (!run.Fill) {
+    if (joined || !run.Fill) {
       changed |= PaintRun(pixels, x0, x1, outlineColor);
       continue;
     }

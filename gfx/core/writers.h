@@ -146,9 +146,16 @@ inline Rect WriteRow(BackingImage& image, const Rect& area, int x0, int x1, int 
     const auto [first, last] = CombineRun(row + x0, x1 - x0 + 1, 1, color, mode);
     return first > last ? Rect{} : Rect{x0 + first, y, x0 + last, y};
   }
-  const int first = FirstOther(row + x0, x1 - x0 + 1, color);
-  if (first > x1 - x0) return Rect{};
-  const int last = LastOther(row + x0, x1 - x0 + 1, color);
+  const int count = x1 - x0 + 1;
+  // A long run already in place (the board's frame, every step) is one library compare of the
+  // run with itself shifted by a pixel: all equal, and the first is the colour.
+  if (count >= 32 && row[x0] == color &&
+      std::memcmp(row + x0, row + x0 + 1, static_cast<std::size_t>(count - 1) * 4) == 0) {
+    return Rect{};
+  }
+  const int first = FirstOther(row + x0, count, color);
+  if (first == count) return Rect{};
+  const int last = LastOther(row + x0, count, color);
   FillPixels(row + x0 + first, last - first + 1, color);
   return Rect{x0 + first, y, x0 + last, y};
 }
@@ -158,12 +165,39 @@ inline Rect WriteRow(BackingImage& image, const Rect& area, int x0, int x1, int 
 // shape when anything in it changed: the run writer's set-up and exact rectangle would cost more
 // than the pixels.
 inline bool PaintRun(std::uint32_t* row, int x0, int x1, std::uint32_t color) {
-  std::uint32_t differ = 0;
-  for (int x = x0; x <= x1; ++x) {
+  const std::uint64_t pair = std::uint64_t{color} << 32 | color;
+  std::uint64_t differ = 0;
+  int x = x0;
+  for (; x + 1 <= x1; x += 2) {  // two pixels per load and store
+    std::uint64_t two;
+    std::memcpy(&two, row + x, sizeof two);
+    differ |= two ^ pair;
+    std::memcpy(row + x, &pair, sizeof pair);
+  }
+  if (x == x1) {
     differ |= row[x] ^ color;
     row[x] = color;
   }
   return differ != 0;
+}
+
+// Whether the 3-pixel-wide column block at p (rows `stride` apart) is all `color`: no branch per
+// row, since the board's frame redrawn every step is almost always already there.
+inline bool SameColumns3(const std::uint32_t* p, std::ptrdiff_t stride, int rows,
+                         std::uint32_t color) {
+  const std::uint64_t pair = std::uint64_t{color} << 32 | color;
+  auto row = [pair, color](const std::uint32_t* q) {
+    std::uint64_t two;
+    std::memcpy(&two, q, sizeof two);
+    return (two ^ pair) | (q[2] ^ color);
+  };
+  std::uint64_t differ = 0;
+  int i = 0;
+  for (; i + 4 <= rows; i += 4, p += 4 * stride) {  // four rows per turn of the loop
+    differ |= row(p) | row(p + stride) | row(p + 2 * stride) | row(p + 3 * stride);
+  }
+  for (; i < rows; ++i, p += stride) differ |= row(p);
+  return differ == 0;
 }
 
 // A block of pixels (absolute, ordered), each combined once with the surface by the write mode,
@@ -182,6 +216,10 @@ inline Rect WriteBlock(BackingImage& image, const Rect& area, Rect block, std::u
       changed = Union(changed, WriteRow(image, area, block.x0, block.x1, y, color, mode));
     }
     return changed;
+  }
+  if (width == 3 &&
+      SameColumns3(image.Row(block.y0) + block.x0, image.Width, block.y1 - block.y0 + 1, color)) {
+    return Rect{};
   }
   int top = -1, bottom = -1;
   auto rows = [&](auto same) {

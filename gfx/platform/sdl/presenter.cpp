@@ -72,6 +72,7 @@ SDL_Rect FittedPicture::PresentInto(SDL_Surface* window, int pictureWidth, int p
 // A player's SDL_FRAMEBUFFER_ACCELERATION=0 asks for a software surface, which Wayland lacks.
 std::unique_ptr<Presenter> MakePresenter(SDL_Window* window) {
   if (OnWayland() && SDL_GetHintBoolean(SDL_HINT_FRAMEBUFFER_ACCELERATION, SDL_TRUE)) {
+    if (auto presenter = MakeWaylandPresenter(window)) return presenter;
     return MakeRendererPresenter(window);
   }
   if (auto presenter = MakeX11Presenter(window)) return presenter;

@@ -1,8 +1,9 @@
 #pragma once
 
 // Presenting the backing image in the window: straight through the X connection (X11 with an RGB
-// visual), through the window's software surface (other X11 visuals), or through a renderer
-// where there is none (Wayland). Only the window thread presents.
+// visual), through the window's software surface (other X11 visuals), in shared-memory buffers
+// of our own (Wayland), or through SDL's renderer where the compositor takes none of those. Only
+// the window thread presents.
 
 #include <SDL.h>
 
@@ -54,6 +55,7 @@ class FittedPicture {
 std::unique_ptr<Presenter> MakePresenter(SDL_Window* window);
 std::unique_ptr<Presenter> MakeX11Presenter(SDL_Window* window);
 std::unique_ptr<Presenter> MakeSurfacePresenter(SDL_Window* window);
+std::unique_ptr<Presenter> MakeWaylandPresenter(SDL_Window* window);
 std::unique_ptr<Presenter> MakeRendererPresenter(SDL_Window* window);
 
 }  // namespace gfx::sdl

@@ -1,0 +1,343 @@
+// On Wayland the picture goes to the compositor in shared-memory buffers of our own, attached to
+// the window's surface with only the changed areas marked as damaged: a present copies the
+// changed pixels once and the compositor redraws only them. SDL's renderer, the alternative,
+// draws the whole window-sized texture on every present (on a software-rendered desktop, Mesa's
+// threads rasterize every pixel) and the compositor then takes the whole frame.
+// libwayland-client is borrowed from SDL by name, as Xlib is on X11, so nothing links against it.
+
+#include "gfx/platform/platform.h"
+#include "gfx/platform/sdl/presenter.h"
+
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#if defined(SDL_VIDEO_DRIVER_WAYLAND)
+#include <wayland-client-protocol.h>
+#endif
+
+namespace gfx::sdl {
+
+#if defined(SDL_VIDEO_DRIVER_WAYLAND)
+
+namespace {
+
+// The few entry points the requests below go through, and the interfaces of the objects made.
+struct WaylandClient {
+  decltype(&wl_proxy_marshal_flags) MarshalFlags = nullptr;
+  decltype(&wl_proxy_add_listener) AddListener = nullptr;
+  decltype(&wl_proxy_destroy) Destroy = nullptr;
+  decltype(&wl_proxy_get_version) Version = nullptr;
+  decltype(&wl_display_roundtrip) Roundtrip = nullptr;
+  decltype(&wl_display_flush) Flush = nullptr;
+  const wl_interface* Registry = nullptr;
+  const wl_interface* Shm = nullptr;
+  const wl_interface* ShmPool = nullptr;
+  const wl_interface* Buffer = nullptr;
+};
+
+template <typename T>
+bool Bind(void* library, T& symbol, const char* name) {
+  symbol = reinterpret_cast<T>(dlsym(library, name));
+  return symbol != nullptr;
+}
+
+// Only the thread that owns SDL calls this, and those threads never overlap.
+const WaylandClient* LoadWaylandClient() {
+  static WaylandClient client;
+  static bool complete = false;
+  if (complete) return &client;
+  void* library = dlopen("libwayland-client.so.0", RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return nullptr;
+  complete = Bind(library, client.MarshalFlags, "wl_proxy_marshal_flags") &&
+             Bind(library, client.AddListener, "wl_proxy_add_listener") &&
+             Bind(library, client.Destroy, "wl_proxy_destroy") &&
+             Bind(library, client.Version, "wl_proxy_get_version") &&
+             Bind(library, client.Roundtrip, "wl_display_roundtrip") &&
+             Bind(library, client.Flush, "wl_display_flush") &&
+             Bind(library, client.Registry, "wl_registry_interface") &&
+             Bind(library, client.Shm, "wl_shm_interface") &&
+             Bind(library, client.ShmPool, "wl_shm_pool_interface") &&
+             Bind(library, client.Buffer, "wl_buffer_interface");
+  return complete ? &client : nullptr;
+}
+
+wl_proxy* AsProxy(void* object) {
+  return static_cast<wl_proxy*>(object);
+}
+
+// The compositor's shared-memory global, bound for one window.
+wl_proxy* BindShm(const WaylandClient& c, wl_display* display) {
+  struct Found {
+    const WaylandClient* Client;
+    wl_proxy* Registry;
+    wl_proxy* Shm = nullptr;
+  };
+  static const wl_registry_listener listener = {
+      [](void* data, wl_registry*, std::uint32_t name, const char* interface, std::uint32_t) {
+        auto* found = static_cast<Found*>(data);
+        if (found->Shm != nullptr || std::strcmp(interface, found->Client->Shm->name) != 0) return;
+        found->Shm =
+            found->Client->MarshalFlags(found->Registry, WL_REGISTRY_BIND, found->Client->Shm, 1, 0,
+                                        name, found->Client->Shm->name, 1u, nullptr);
+      },
+      [](void*, wl_registry*, std::uint32_t) {}};
+  wl_proxy* registry = c.MarshalFlags(AsProxy(display), WL_DISPLAY_GET_REGISTRY, c.Registry,
+                                      c.Version(AsProxy(display)), 0, nullptr);
+  if (registry == nullptr) return nullptr;
+  Found found{&c, registry};
+  c.AddListener(registry,
+                reinterpret_cast<void (**)(void)>(const_cast<wl_registry_listener*>(&listener)),
+                &found);
+  c.Roundtrip(display);
+  c.Destroy(registry);
+  return found.Shm;
+}
+
+// The changed areas of one present; a longer list is joined into its last rectangle.
+constexpr int kMostAreas = 16;
+// Buffers the compositor may hold at once before a present waits for one.
+constexpr int kMostBuffers = 3;
+
+// One shared-memory buffer: the pixels it holds lag behind the picture by `Behind`, the areas
+// changed since it was last attached.
+struct ShmBuffer {
+  wl_proxy* Buffer = nullptr;
+  std::uint32_t* Pixels = nullptr;
+  bool Busy = false;  // attached, and not yet released by the compositor
+  std::array<Rect, kMostAreas> Behind{};
+  int BehindCount = 0;
+  bool WhollyBehind = true;
+};
+
+class WaylandPresenter final : public Presenter {
+ public:
+  WaylandPresenter(const WaylandClient& c, SDL_Window* window, wl_display* display,
+                   wl_proxy* surface, wl_proxy* shm)
+      : c_(c), window_(window), display_(display), surface_(surface), shm_(shm) {}
+  ~WaylandPresenter() override {
+    if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
+    Release();
+    c_.Destroy(shm_);
+  }
+  WaylandPresenter(const WaylandPresenter&) = delete;
+  WaylandPresenter& operator=(const WaylandPresenter&) = delete;
+
+  void Present(bool full) override {
+    int width = 0, height = 0;
+    SDL_GetWindowSizeInPixels(window_, &width, &height);
+    if (width <= 0 || height <= 0) return;
+    if (width != width_ || height != height_) {
+      if (!Resize(width, height)) return;
+      full = true;
+    } else if (full) {
+      std::fill(shown_.begin(), shown_.end(), 0u);
+    }
+    int pictureWidth = 0, pictureHeight = 0;
+    PictureSize(pictureWidth, pictureHeight);
+    Rect areas[kMostAreas];
+    int count = 0;
+    if (width != pictureWidth || height != pictureHeight) {
+      const SDL_Rect area = fitted_.PresentInto(wrapped_, pictureWidth, pictureHeight, full);
+      if (area.w > 0)
+        areas[count++] = Rect{area.x, area.y, area.x + area.w - 1, area.y + area.h - 1};
+    } else {
+      count = PresentTo(shown_.data(), width, width, height, full, areas, kMostAreas);
+    }
+    if (full) {
+      areas[0] = Rect{0, 0, width - 1, height - 1};
+      count = 1;
+    }
+    if (count == 0) return;
+    for (ShmBuffer& buffer : buffers_) Lag(buffer, areas, count);
+    ShmBuffer* buffer = FreeBuffer();
+    if (buffer == nullptr) return;  // every buffer still held: the areas wait in Behind
+    CatchUp(*buffer);
+    Commit(*buffer, areas, count);
+  }
+
+  // A black frame of the window's size maps the window at once: a tiling compositor sizes it
+  // only then.
+  bool ShowBlack() {
+    int width = 0, height = 0;
+    SDL_GetWindowSizeInPixels(window_, &width, &height);
+    if (width <= 0 || height <= 0 || !Resize(width, height)) return false;
+    const Rect all{0, 0, width - 1, height - 1};
+    buffers_[0].WhollyBehind = false;  // new memory is zero: black, as shown_
+    Commit(buffers_[0], &all, 1);
+    return true;
+  }
+
+ private:
+  // The buffer attached with the areas that differ from the last one marked, and sent.
+  void Commit(ShmBuffer& buffer, const Rect* areas, int count) {
+    const std::uint32_t version = c_.Version(surface_);
+    c_.MarshalFlags(surface_, WL_SURFACE_ATTACH, nullptr, version, 0, buffer.Buffer, 0, 0);
+    const bool bufferDamage = version >= WL_SURFACE_DAMAGE_BUFFER_SINCE_VERSION;
+    for (int i = 0; i < count; ++i) {
+      c_.MarshalFlags(surface_, bufferDamage ? WL_SURFACE_DAMAGE_BUFFER : WL_SURFACE_DAMAGE,
+                      nullptr, version, 0, areas[i].x0, areas[i].y0, areas[i].x1 - areas[i].x0 + 1,
+                      areas[i].y1 - areas[i].y0 + 1);
+    }
+    c_.MarshalFlags(surface_, WL_SURFACE_COMMIT, nullptr, version, 0);
+    buffer.Busy = true;
+    c_.Flush(display_);
+  }
+
+  static void OnRelease(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->Busy = false; }
+
+  static void Lag(ShmBuffer& buffer, const Rect* areas, int count) {
+    if (buffer.WhollyBehind) return;
+    for (int i = 0; i < count; ++i) {
+      if (buffer.BehindCount < kMostAreas) {
+        buffer.Behind[buffer.BehindCount++] = areas[i];
+      } else {
+        buffer.Behind[kMostAreas - 1] = Union(buffer.Behind[kMostAreas - 1], areas[i]);
+      }
+    }
+  }
+
+  // The buffer brought up to the picture: the areas it lags behind, copied from what is shown.
+  void CatchUp(ShmBuffer& buffer) {
+    auto copy = [&](const Rect& r) {
+      for (int y = r.y0; y <= r.y1; ++y) {
+        const std::size_t at = static_cast<std::size_t>(y) * width_ + r.x0;
+        std::memcpy(buffer.Pixels + at, shown_.data() + at,
+                    static_cast<std::size_t>(r.x1 - r.x0 + 1) * 4);
+      }
+    };
+    if (buffer.WhollyBehind) {
+      copy(Rect{0, 0, width_ - 1, height_ - 1});
+    } else {
+      for (int i = 0; i < buffer.BehindCount; ++i) copy(buffer.Behind[i]);
+    }
+    buffer.WhollyBehind = false;
+    buffer.BehindCount = 0;
+  }
+
+  // A buffer the compositor has let go of; when all are held, the compositor is given a moment
+  // to release one (its answers are read meanwhile).
+  ShmBuffer* FreeBuffer() {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      for (ShmBuffer& buffer : buffers_) {
+        if (!buffer.Busy) return &buffer;
+      }
+      if (c_.Roundtrip(display_) < 0) return nullptr;
+    }
+    return nullptr;
+  }
+
+  // kMostBuffers buffers of the new size in one shared-memory pool, all wholly behind.
+  bool Resize(int width, int height) {
+    Release();
+    const std::size_t frame = static_cast<std::size_t>(width) * height * 4;
+    const std::size_t size = frame * kMostBuffers;
+    const int fd = memfd_create("snake-garden-frames", MFD_CLOEXEC);
+    if (fd < 0) return false;
+    bool made = ftruncate(fd, static_cast<off_t>(size)) == 0;
+    void* memory =
+        made ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    made = memory != MAP_FAILED;
+    wl_proxy* pool = made ? c_.MarshalFlags(shm_, WL_SHM_CREATE_POOL, c_.ShmPool, c_.Version(shm_),
+                                            0, nullptr, fd, static_cast<std::int32_t>(size))
+                          : nullptr;
+    close(fd);
+    if (pool == nullptr) {
+      if (memory != MAP_FAILED) munmap(memory, size);
+      return false;
+    }
+    memory_ = memory;
+    memorySize_ = size;
+    buffers_.resize(kMostBuffers);
+    for (int i = 0; i < kMostBuffers; ++i) {
+      ShmBuffer& buffer = buffers_[i];
+      buffer = ShmBuffer{};
+      buffer.Pixels = reinterpret_cast<std::uint32_t*>(static_cast<char*>(memory) + frame * i);
+      buffer.Buffer =
+          c_.MarshalFlags(pool, WL_SHM_POOL_CREATE_BUFFER, c_.Buffer, c_.Version(pool), 0, nullptr,
+                          static_cast<std::int32_t>(frame * i), width, height, width * 4,
+                          static_cast<std::uint32_t>(WL_SHM_FORMAT_XRGB8888));
+      static const wl_buffer_listener listener = {OnRelease};
+      if (buffer.Buffer != nullptr) {
+        c_.AddListener(
+            buffer.Buffer,
+            reinterpret_cast<void (**)(void)>(const_cast<wl_buffer_listener*>(&listener)), &buffer);
+      } else {
+        buffer.Busy = true;  // never used
+      }
+    }
+    c_.MarshalFlags(pool, WL_SHM_POOL_DESTROY, nullptr, c_.Version(pool), WL_MARSHAL_FLAG_DESTROY);
+    shown_.assign(static_cast<std::size_t>(width) * height, 0u);
+    if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
+    wrapped_ = SDL_CreateRGBSurfaceWithFormatFrom(shown_.data(), width, height, 32, width * 4,
+                                                  SDL_PIXELFORMAT_RGB888);
+    width_ = width;
+    height_ = height;
+    return true;
+  }
+
+  // The compositor keeps what it was last given until the next commit, so buffers may go
+  // whatever it still holds.
+  void Release() {
+    for (ShmBuffer& buffer : buffers_) {
+      if (buffer.Buffer != nullptr) {
+        c_.MarshalFlags(buffer.Buffer, WL_BUFFER_DESTROY, nullptr, c_.Version(buffer.Buffer),
+                        WL_MARSHAL_FLAG_DESTROY);
+      }
+    }
+    buffers_.clear();
+    if (memory_ != nullptr) munmap(memory_, memorySize_);
+    memory_ = nullptr;
+    width_ = height_ = 0;
+  }
+
+  const WaylandClient& c_;
+  SDL_Window* window_;
+  wl_display* display_;
+  wl_proxy* surface_;
+  wl_proxy* shm_;
+  // Stable addresses: each buffer's release listener holds one.
+  std::vector<ShmBuffer> buffers_;
+  void* memory_ = nullptr;
+  std::size_t memorySize_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  std::vector<std::uint32_t> shown_;  // the window's pixels as last presented, 0x00RRGGBB
+  SDL_Surface* wrapped_ = nullptr;    // SDL's view of shown_, which a fitted picture goes into
+  FittedPicture fitted_;              // for a window of another size than the picture
+};
+
+}  // namespace
+
+std::unique_ptr<Presenter> MakeWaylandPresenter(SDL_Window* window) {
+  const WaylandClient* c = LoadWaylandClient();
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (c == nullptr || SDL_GetWindowWMInfo(window, &info) != SDL_TRUE ||
+      info.subsystem != SDL_SYSWM_WAYLAND) {
+    return nullptr;
+  }
+  wl_proxy* shm = BindShm(*c, info.info.wl.display);
+  if (shm == nullptr) return nullptr;
+  auto presenter = std::make_unique<WaylandPresenter>(*c, window, info.info.wl.display,
+                                                      AsProxy(info.info.wl.surface), shm);
+  if (!presenter->ShowBlack()) return nullptr;
+  return presenter;
+}
+
+#else
+
+std::unique_ptr<Presenter> MakeWaylandPresenter(SDL_Window*) {
+  return nullptr;
+}
+
+#endif
+
+}  // namespace gfx::sdl
