@@ -10,9 +10,6 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <dlfcn.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdint>
@@ -20,6 +17,9 @@
 #include <vector>
 
 #if defined(SDL_VIDEO_DRIVER_WAYLAND)
+#include <dlfcn.h>
+#include <sys/mman.h>
+#include <unistd.h>
 #include <wayland-client-protocol.h>
 #endif
 
