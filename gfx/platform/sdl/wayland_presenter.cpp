@@ -17,10 +17,10 @@
 #include <vector>
 
 #if defined(SDL_VIDEO_DRIVER_WAYLAND)
-#include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>
 #include <wayland-client-protocol.h>
+#include "gfx/platform/sdl/borrowed_library.h"
 #endif
 
 namespace gfx::sdl {
@@ -43,18 +43,12 @@ struct WaylandClient {
   const wl_interface* Buffer = nullptr;
 };
 
-template <typename T>
-bool Bind(void* library, T& symbol, const char* name) {
-  symbol = reinterpret_cast<T>(dlsym(library, name));
-  return symbol != nullptr;
-}
-
 // Only the thread that owns SDL calls this, and those threads never overlap.
 const WaylandClient* LoadWaylandClient() {
   static WaylandClient client;
   static bool complete = false;
   if (complete) return &client;
-  void* library = dlopen("libwayland-client.so.0", RTLD_LAZY | RTLD_NOLOAD);
+  void* library = LoadedLibrary("libwayland-client.so.0");
   if (library == nullptr) return nullptr;
   complete = Bind(library, client.MarshalFlags, "wl_proxy_marshal_flags") &&
              Bind(library, client.AddListener, "wl_proxy_add_listener") &&

@@ -10,7 +10,7 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 #if defined(SDL_VIDEO_DRIVER_X11)
-#include <dlfcn.h>  // Xlib is borrowed by name from the process, where SDL loaded it
+#include "gfx/platform/sdl/borrowed_library.h"
 #endif
 
 #include <atomic>
@@ -73,18 +73,13 @@ struct Xlib {
   decltype(&XGetDefault) GetDefault = nullptr;
 };
 
-template <typename F>
-void Bind(void* library, F& function, const char* name) {
-  function = reinterpret_cast<F>(dlsym(library, name));
-}
-
 // Looked up once libX11 is in the process (SDL brings it in). Only the thread that owns SDL
 // calls this, and those threads never overlap.
 const Xlib* LoadXlib() {
   static Xlib xlib;
   static bool complete = false;
   if (complete) return &xlib;
-  void* library = dlopen("libX11.so.6", RTLD_LAZY | RTLD_NOLOAD);
+  void* library = LoadedLibrary("libX11.so.6");
   if (library == nullptr) return nullptr;
   Bind(library, xlib.SetErrorHandler, "XSetErrorHandler");
   Bind(library, xlib.SetIOErrorHandler, "XSetIOErrorHandler");
