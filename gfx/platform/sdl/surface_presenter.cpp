@@ -54,7 +54,6 @@ class SurfacePresenter final : public Presenter {
   bool EventsWaiting() override { return std::exchange(presented_, false); }
 
  private:
-
   // The surface itself when its pixels are 0x00RRGGBB, else a staging image converted on blit.
   SDL_Surface* Target(SDL_Surface* surface) {
     if (surface->format->format == SDL_PIXELFORMAT_RGB888) return surface;
