@@ -67,7 +67,7 @@ play_cpu() {
 # steering keys as in play_cpu for as long: the game's and the X server's CPU for the keys alone.
 # Sets KEYS_GAME and KEYS_SERVER.
 keys_cpu() {
-  steer_in_squares
+  xs_steer_in_squares
   sleep 1
   local server_before server_start
   server_before=$(xs_cpu_ns "$XVFB")
