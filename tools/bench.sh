@@ -37,19 +37,26 @@ if command -v sway >/dev/null && command -v grim >/dev/null; then
   "$window_bench" wayland | tee -a "$xs_work/window.txt" >&2
 fi
 
+# cpu_while_steering: the game's and the X server's CPU over the next 30 s, long enough that a
+# tenth of a percent is well above what a few stray wakes add; then stops the steering. Sets
+# STEERED_GAME and STEERED_SERVER.
+cpu_while_steering() {
+  local server_before server_start
+  server_before=$(xs_cpu_ns "$XVFB")
+  server_start=$(xs_now_ms)
+  STEERED_GAME=$(xs_cpu_percent "$GAME" 30)
+  STEERED_SERVER=$(xs_cpu_since "$server_before" "$server_start" "$XVFB")
+  kill "$STEERING" 2>/dev/null || true
+}
+
 # play_cpu: from the menu, starts a game, measures the game's and the X server's CPU while it
 # plays (from its first step on), and ends it with ESC. Sets CPU_GAME and CPU_SERVER.
 play_cpu() {
   xs_key Return
   xs_steer_in_squares
   xs_wait_play 30 || { echo "no game started" >&2; exit 1; }
-  local server_before server_start
-  server_before=$(xs_cpu_ns "$XVFB")
-  server_start=$(xs_now_ms)
-  # Long enough that a tenth of a percent is well above what a few stray wakes add.
-  CPU_GAME=$(xs_cpu_percent "$GAME" 30)
-  CPU_SERVER=$(xs_cpu_since "$server_before" "$server_start" "$XVFB")
-  kill "$STEERING" 2>/dev/null || true
+  cpu_while_steering
+  CPU_GAME=$STEERED_GAME CPU_SERVER=$STEERED_SERVER
   # The figure is a game's only if the snake was still going when it was taken.
   (($(xs_count white "$(xs_end_screen)") == 0)) || { echo "the snake died before ESC" >&2; exit 1; }
   # A steering key still on its way may come after ESC in the same step and cancel it.
@@ -69,12 +76,8 @@ play_cpu() {
 keys_cpu() {
   xs_steer_in_squares
   sleep 1
-  local server_before server_start
-  server_before=$(xs_cpu_ns "$XVFB")
-  server_start=$(xs_now_ms)
-  KEYS_GAME=$(xs_cpu_percent "$GAME" 30)
-  KEYS_SERVER=$(xs_cpu_since "$server_before" "$server_start" "$XVFB")
-  kill "$STEERING" 2>/dev/null || true
+  cpu_while_steering
+  KEYS_GAME=$STEERED_GAME KEYS_SERVER=$STEERED_SERVER
   sleep 0.5
 }
 
