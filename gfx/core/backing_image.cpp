@@ -191,11 +191,14 @@ bool DrawingHold::Drawable() const {
   return image.GraphRunning && image.DrawToBitmap;
 }
 
+// A program that waits shows its pictures at its waits, so a picture it begins wakes nobody: the
+// window thread looks in now and then on its own (PictureDueInMs) in case the program stops
+// waiting. One that does not wait wakes the window thread at once, to be shown within a frame.
 void DrawingHold::Changed(const Rect& area) {
   BackingImage& image = Backing();
   if (image.Changes.Add(area)) {
     image.FirstChange = std::chrono::steady_clock::now();
-    began_ = true;
+    began_ = image.FirstChange - image.LastWait >= kRecentWait;
   }
 }
 
@@ -248,12 +251,19 @@ namespace gfx {
 int PictureDueInMs() {
   std::lock_guard<DrawingLock> hold(GraphDrawing());
   const BackingImage& image = Backing();
-  if (image.Changes.Empty()) return -1;
+  const auto now = std::chrono::steady_clock::now();
+  const bool waitedRecently = now - image.LastWait < kRecentWait;
+  if (image.Changes.Empty()) {
+    // A picture begun now would wake nobody: look again in a while, for as long as that holds.
+    if (!image.GraphRunning || !waitedRecently) return -1;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(image.LastWait + kRecentWait - now);
+    return static_cast<int>(std::clamp<long long>(left.count(), 1, kWaitingProgramMs));
+  }
   if (image.PictureReady) return 0;
   if (!image.DrawToScreen) return -1;
-  const auto now = std::chrono::steady_clock::now();
   int limitMs = frameMs.load(std::memory_order_relaxed);
-  if (now - image.LastWait < kRecentWait) limitMs = std::max(limitMs, kWaitingProgramMs);
+  if (waitedRecently) limitMs = std::max(limitMs, kWaitingProgramMs);
   const auto left = std::chrono::milliseconds(limitMs) - (now - image.FirstChange);
   if (left <= std::chrono::steady_clock::duration::zero()) return 0;
   return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());

@@ -20,8 +20,13 @@ class Presenter {
   // of another size).
   virtual void Present(bool full) = 0;
   // Whether the display's connection holds events it has already read (while presenting), which
-  // a poll of the connection would not see.
+  // a poll of the connection would not see. Where the presenter knows the connection, an answer
+  // of false readies it for that poll, and AfterPoll follows the poll.
   virtual bool EventsWaiting() { return false; }
+  virtual void AfterPoll() {}
+  // The socket of the display's connection, for a window thread that polls it itself beside its
+  // wake; -1 where only SDL's own wait knows what to wait for.
+  virtual int Connection() { return -1; }
 };
 
 // Where a window of windowWidth x windowHeight pixels shows a picture of pictureWidth x

@@ -3,9 +3,10 @@
 #include <csetjmp>
 
 // What the SDL window needs from the operating system, one file each (sdl_system_posix.cpp,
-// sdl_system_windows.cpp): the wake that the window thread waits on beside its X connection, and
-// the signals a display connection can raise. Windows has no X connection: the window thread
-// waits in SDL and is woken by an SDL event, as on any driver but X11.
+// sdl_system_windows.cpp): the wake that the window thread waits on beside its display's
+// connection (X11 or Wayland), and the signals a display connection can raise. Windows has no such
+// connection: the window thread waits in SDL and is woken by an SDL event, as on any other
+// driver.
 
 namespace gfx::sdl {
 
@@ -15,8 +16,8 @@ int OpenWake();
 void PostWake(int wake);
 // Takes every wake posted so far.
 void DrainWake(int wake);
-// Waits until the X connection has input or the wake is posted, or timeoutMs have passed (-1: no
-// limit); a wake is taken. True when the connection has input.
+// Waits until the display's connection has input or the wake is posted, or timeoutMs have passed
+// (-1: no limit); a wake is taken. True when the connection has input.
 bool AwaitConnectionOrWake(int connection, int wake, int timeoutMs);
 // A write to a display whose server has gone raises SIGPIPE in the writing thread, which would
 // end the process; blocked here, the write fails and Xlib reports the lost connection instead.

@@ -1,15 +1,16 @@
 // The window platform on SDL2: the window thread and the window's life. Everything SDL happens
 // on one thread per window (or, for measuring the desktop, one short-lived thread at a time), so
-// SDL is never used from two threads at once. On X11 the program's thread never touches SDL or
-// Xlib at all: it wakes the window thread through an eventfd that the window thread polls beside
-// the X connection (sdl_system.h). The other jobs have files of their own: the X11 guards (a lost
-// display ends the window, never the process), key and mouse translation, the presenters, the
-// desktop's size.
+// SDL is never used from two threads at once. On X11 and Wayland the program's thread never
+// touches SDL or the display's library at all: it wakes the window thread through an eventfd
+// that the window thread polls beside the display's connection (sdl_system.h). The other jobs have
+// files of their own: the X11 guards (a lost display ends the window, never the process), key and
+// mouse translation, the presenters, the desktop's size.
 
 #include "gfx/platform/sdl/sdl_window.h"
 
 #include <SDL.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -44,8 +45,8 @@ struct WindowContext {
   std::thread Thread;
   std::atomic<bool> PresentPending{false};
   std::atomic<bool> CloseRequested{false};
-  int WakeFd = -1;  // eventfd, X11 only; lives as long as the process
-  bool UseWakeFd = false;
+  int WakeFd = -1;         // eventfd; lives as long as the process
+  bool UseWakeFd = false;  // where the window thread polls the display's connection itself
   // Other drivers: the wake is an SDL user event, pushed only while SDL is up.
   std::mutex PushMutex;
   bool PushAccepted = false;
@@ -60,6 +61,7 @@ struct WindowContext {
   Uint32 WindowId = 0;
   std::unique_ptr<Presenter> Picture;  // how the backing image reaches the window
   int XConnection = -1;
+  int Connection = -1;  // the display's socket that the window thread polls, X11 or Wayland
   bool Ending = false;
   bool RepaintAll = false;
   bool DoubleClicks = false;
@@ -196,15 +198,29 @@ bool Finished() {
   return w.Ending || w.CloseRequested.load() || DestroyedOutside();
 }
 
-// Blocks until an X event, a wake or, on other drivers, any SDL event arrives, or until
-// timeoutMs have passed (-1: no limit). Idle, no CPU. True when the window's events are to be
-// read: on X11 only when the connection has brought some, so that a wake to present reads
-// nothing.
+// Off X11 a held key is repeated by SDL's pump, not by the display server: while one is held,
+// the window thread pumps every few milliseconds.
+constexpr int kRepeatLookMs = 8;
+
+bool KeyHeld() {
+  int count = 0;
+  const Uint8* down = SDL_GetKeyboardState(&count);
+  return std::any_of(down, down + count, [](Uint8 key) { return key != 0; });
+}
+
+// Blocks until the display sends something, a wake or, where SDL waits, any SDL event arrives,
+// or until timeoutMs have passed (-1: no limit). Idle, no CPU. True when the window's events are
+// to be read: where the thread polls the connection, only when it has brought some, so that a
+// wake to present reads nothing.
 bool WaitForWork(int timeoutMs) {
   WindowContext& w = Context();
-  if (w.XConnection >= 0) {
+  if (w.UseWakeFd) {
+    const bool repeating = w.XConnection < 0 && KeyHeld();
+    if (repeating && (timeoutMs < 0 || timeoutMs > kRepeatLookMs)) timeoutMs = kRepeatLookMs;
     if (w.Picture->EventsWaiting()) return true;
-    return AwaitConnectionOrWake(w.XConnection, w.WakeFd, timeoutMs);
+    const bool events = AwaitConnectionOrWake(w.Connection, w.WakeFd, timeoutMs);
+    w.Picture->AfterPoll();
+    return events || repeating;
   }
   SDL_Event event;
   const int got = timeoutMs < 0 ? SDL_WaitEvent(&event) : SDL_WaitEventTimeout(&event, timeoutMs);
@@ -284,7 +300,6 @@ bool CreateWindow(const WindowRequest& request, const std::string& title) {
   w.DoubleClicks = request.DoubleClicks;
   WatchWindow(XWindowOf(w.Window));
   w.XConnection = XConnectionOf(w.Window);
-  w.UseWakeFd = w.XConnection >= 0 && w.WakeFd >= 0;
   SDL_EventState(SDL_SYSWMEVENT, SDL_ENABLE);
   SDL_StartTextInput();
   w.Picture = MakePresenter(w.Window);
@@ -293,6 +308,8 @@ bool CreateWindow(const WindowRequest& request, const std::string& title) {
     w.Window = nullptr;
     return false;
   }
+  w.Connection = w.XConnection >= 0 ? w.XConnection : w.Picture->Connection();
+  w.UseWakeFd = w.Connection >= 0 && w.WakeFd >= 0;
   if (request.Maximized) AwaitMaximizedSize();
   return true;
 }
@@ -447,6 +464,7 @@ class SdlWindowPlatform final : public WindowPlatform {
     w.RepaintAll = false;
     w.Told = false;
     w.XConnection = -1;
+    w.Connection = -1;
   }
 };
 

@@ -37,6 +37,9 @@ struct WaylandClient {
   decltype(&wl_proxy_get_version) Version = nullptr;
   decltype(&wl_display_roundtrip) Roundtrip = nullptr;
   decltype(&wl_display_flush) Flush = nullptr;
+  decltype(&wl_display_get_fd) Fd = nullptr;
+  decltype(&wl_display_prepare_read) PrepareRead = nullptr;
+  decltype(&wl_display_cancel_read) CancelRead = nullptr;
   const wl_interface* Registry = nullptr;
   const wl_interface* Shm = nullptr;
   const wl_interface* ShmPool = nullptr;
@@ -56,6 +59,9 @@ const WaylandClient* LoadWaylandClient() {
              Bind(library, client.Version, "wl_proxy_get_version") &&
              Bind(library, client.Roundtrip, "wl_display_roundtrip") &&
              Bind(library, client.Flush, "wl_display_flush") &&
+             Bind(library, client.Fd, "wl_display_get_fd") &&
+             Bind(library, client.PrepareRead, "wl_display_prepare_read") &&
+             Bind(library, client.CancelRead, "wl_display_cancel_read") &&
              Bind(library, client.Registry, "wl_registry_interface") &&
              Bind(library, client.Shm, "wl_shm_interface") &&
              Bind(library, client.ShmPool, "wl_shm_pool_interface") &&
@@ -156,6 +162,22 @@ class WaylandPresenter final : public Presenter {
     CatchUp(*buffer);
     Commit(*buffer, areas, count);
   }
+
+  // The window thread polls the connection beside its own wake: SDL's wait would be woken by a
+  // request to the compositor and its answer, a round trip through the compositor per wake. The
+  // poll only watches; SDL's pump reads and dispatches, and events already queued send the
+  // thread to the pump without a poll.
+  bool EventsWaiting() override {
+    c_.Flush(display_);
+    if (c_.PrepareRead(display_) != 0) return true;
+    prepared_ = true;
+    return false;
+  }
+  void AfterPoll() override {
+    if (prepared_) c_.CancelRead(display_);
+    prepared_ = false;
+  }
+  int Connection() override { return c_.Fd(display_); }
 
   // A black frame of the window's size maps the window at once: a tiling compositor sizes it
   // only then.
@@ -293,6 +315,7 @@ class WaylandPresenter final : public Presenter {
   }
 
   const WaylandClient& c_;
+  bool prepared_ = false;  // to read the connection: a poll of it follows
   SDL_Window* window_;
   wl_display* display_;
   wl_proxy* surface_;

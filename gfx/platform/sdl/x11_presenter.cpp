@@ -114,13 +114,9 @@ class X11Presenter final : public Presenter {
   }
 
   // Sending may read what the server has sent meanwhile (a key press arriving during a put) into
-  // the connection's queue, where a poll of the socket no longer sees it: after a present the
-  // queue is asked once more, reading without blocking.
-  bool EventsWaiting() override {
-    const int mode = sent_ ? QueuedAfterReading : QueuedAlready;
-    sent_ = false;
-    return x_.EventsQueued(connection_, mode) > 0;
-  }
+  // the connection's queue, where a poll of the socket no longer sees it. XFlush, which ends every
+  // put, has already moved all that was read into Xlib's queue: asking that costs no read.
+  bool EventsWaiting() override { return x_.EventsQueued(connection_, QueuedAlready) > 0; }
 
   // A window-sized image, black: what a new or resized window shows before its first present.
   // SDL's view of it lets a picture of another size be fitted into it.
@@ -154,7 +150,6 @@ class X11Presenter final : public Presenter {
                 static_cast<unsigned>(box.x1 - box.x0 + 1),
                 static_cast<unsigned>(box.y1 - box.y0 + 1));
     x_.Flush(connection_);
-    sent_ = true;
   }
 
   const Xlib& x_;
@@ -163,7 +158,6 @@ class X11Presenter final : public Presenter {
   ::Window target_;
   GC gc_;
   int depth_;
-  bool sent_ = false;  // a present since the event queue was last asked
   // What the window shows, 0x00RRGGBB; image_ describes it to Xlib.
   std::vector<std::uint32_t> pixels_;
   XImage image_{};

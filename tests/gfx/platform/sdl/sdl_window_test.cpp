@@ -428,6 +428,18 @@ TEST_F(WindowTest, APictureShowsWholeWhenTheProgramWaits) {
   EXPECT_EQ(screen_.Pixel(window_, 10, 10), 0xA80000u);
 }
 
+// A program that waits is shown at its waits, and its drawing wakes nobody; one that stops
+// waiting in the middle of a picture still has it shown, a moment later.
+TEST_F(WindowTest, APictureBegunAfterAWaitShowsThoughNoWaitFollows) {
+  Open();
+  PutPixel(20, 10, White);
+  Delay(1);
+  ASSERT_EQ(AwaitPixel(20, 10, kWhite), kWhite);
+  Pause(300);  // the window thread asleep again, with nothing to show
+  PutPixel(30, 10, White);
+  EXPECT_EQ(AwaitPixel(30, 10, kWhite), kWhite);
+}
+
 TEST_F(WindowTest, RepaintsFromTheBackingImageAfterBeingHiddenAndResized) {
   Open(10, 257);  // 640 x 480, framed
   ASSERT_EQ(GetMaxX(), 639);
@@ -984,6 +996,21 @@ TEST_F(WaylandWindowTest, KeysArriveAsTheirTableBytes) {
 
   const std::vector<int> expected{0, 72, 119, 13, 27, 8, 9, 13, 0, 71, 0, 68, 72, 233, 122};
   ExpectKeys(expected);
+}
+
+// Wayland leaves the repeating of a held key to the client: the window thread keeps it going
+// while it otherwise sleeps.
+TEST_F(WaylandWindowTest, AHeldKeyRepeats) {
+  Open();
+  const std::vector<std::string> hold{"wtype", "-s", "300",  "-M", "shift", "-m", "shift", "-P",
+                                      "Up",    "-s", "1500", "-p", "Up",    "-k", "z"};
+  ASSERT_EQ(compositor_.Run(hold).ExitCode, 0);
+  std::vector<int> got;
+  for (int byte = NextKey(); byte >= 0 && byte != 'z'; byte = NextKey()) got.push_back(byte);
+  ASSERT_GE(got.size(), 4u) << "Up was not repeated";
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(got[i], i % 2 == 0 ? 0 : 72) << "byte " << i;
+  }
 }
 
 TEST_F(WaylandWindowTest, TheCompositorsCloseRequestEndsAWaitingReadKey) {
