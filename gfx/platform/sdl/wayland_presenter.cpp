@@ -1,6 +1,10 @@
 // On Wayland the picture goes to the compositor in shared-memory buffers of our own, attached to
-// the window's surface with only the changed areas marked as damaged: a present copies the
-// changed pixels once and the compositor redraws only them. SDL's renderer, the alternative,
+// a surface of our own over the window's (a subsurface, which takes no input) with only the
+// changed areas marked as damaged: a present copies the changed pixels once and the compositor
+// redraws only them. Not the window's own surface: SDL marks all of that surface damaged after
+// every frame it is shown, so each present there would have the compositor redraw the whole
+// window. The window's surface holds a black buffer of its size, which maps the window and gives
+// it its size; it is committed again only when that size changes. SDL's renderer, the alternative,
 // draws the whole window-sized texture on every present (on a software-rendered desktop, Mesa's
 // threads rasterize every pixel) and the compositor then takes the whole frame.
 // libwayland-client is borrowed from SDL by name, as Xlib is on X11, so nothing links against it.
@@ -11,6 +15,7 @@
 #include <SDL.h>
 #include <SDL_syswm.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -42,6 +47,11 @@ struct WaylandClient {
   decltype(&wl_display_cancel_read) CancelRead = nullptr;
   const wl_interface* Registry = nullptr;
   const wl_interface* Shm = nullptr;
+  const wl_interface* Compositor = nullptr;
+  const wl_interface* Subcompositor = nullptr;
+  const wl_interface* Surface = nullptr;
+  const wl_interface* Subsurface = nullptr;
+  const wl_interface* Region = nullptr;
   const wl_interface* ShmPool = nullptr;
   const wl_interface* Buffer = nullptr;
 };
@@ -64,6 +74,11 @@ const WaylandClient* LoadWaylandClient() {
              Bind(library, client.CancelRead, "wl_display_cancel_read") &&
              Bind(library, client.Registry, "wl_registry_interface") &&
              Bind(library, client.Shm, "wl_shm_interface") &&
+             Bind(library, client.Compositor, "wl_compositor_interface") &&
+             Bind(library, client.Subcompositor, "wl_subcompositor_interface") &&
+             Bind(library, client.Surface, "wl_surface_interface") &&
+             Bind(library, client.Subsurface, "wl_subsurface_interface") &&
+             Bind(library, client.Region, "wl_region_interface") &&
              Bind(library, client.ShmPool, "wl_shm_pool_interface") &&
              Bind(library, client.Buffer, "wl_buffer_interface");
   return complete ? &client : nullptr;
@@ -73,32 +88,49 @@ wl_proxy* AsProxy(void* object) {
   return static_cast<wl_proxy*>(object);
 }
 
-// The compositor's shared-memory global, bound for one window.
-wl_proxy* BindShm(const WaylandClient& c, wl_display* display) {
+// The compositor's globals a window's presenter uses, bound for one window; the compositors
+// nullptr where the compositor offers no subsurfaces.
+struct Globals {
+  wl_proxy* Shm = nullptr;
+  wl_proxy* Compositor = nullptr;
+  wl_proxy* Subcompositor = nullptr;
+};
+
+// Version 4 of wl_compositor makes surfaces that take damage in buffer pixels.
+constexpr std::uint32_t kCompositorVersion = 4;
+
+Globals BindGlobals(const WaylandClient& c, wl_display* display) {
   struct Found {
     const WaylandClient* Client;
     wl_proxy* Registry;
-    wl_proxy* Shm = nullptr;
+    Globals Bound;
   };
   static const wl_registry_listener listener = {
-      [](void* data, wl_registry*, std::uint32_t name, const char* interface, std::uint32_t) {
+      [](void* data, wl_registry*, std::uint32_t name, const char* interface,
+         std::uint32_t version) {
         auto* found = static_cast<Found*>(data);
-        if (found->Shm != nullptr || std::strcmp(interface, found->Client->Shm->name) != 0) return;
-        found->Shm =
-            found->Client->MarshalFlags(found->Registry, WL_REGISTRY_BIND, found->Client->Shm, 1, 0,
-                                        name, found->Client->Shm->name, 1u, nullptr);
+        const WaylandClient& c = *found->Client;
+        auto bind = [&](wl_proxy*& into, const wl_interface* what, std::uint32_t most) {
+          if (into != nullptr || std::strcmp(interface, what->name) != 0) return;
+          const std::uint32_t chosen = std::min(version, most);
+          into = c.MarshalFlags(found->Registry, WL_REGISTRY_BIND, what, chosen, 0, name,
+                                what->name, chosen, nullptr);
+        };
+        bind(found->Bound.Shm, c.Shm, 1);
+        bind(found->Bound.Compositor, c.Compositor, kCompositorVersion);
+        bind(found->Bound.Subcompositor, c.Subcompositor, 1);
       },
       [](void*, wl_registry*, std::uint32_t) {}};
   wl_proxy* registry = c.MarshalFlags(AsProxy(display), WL_DISPLAY_GET_REGISTRY, c.Registry,
                                       c.Version(AsProxy(display)), 0, nullptr);
-  if (registry == nullptr) return nullptr;
-  Found found{&c, registry};
+  if (registry == nullptr) return {};
+  Found found{&c, registry, {}};
   c.AddListener(registry,
                 reinterpret_cast<void (**)(void)>(const_cast<wl_registry_listener*>(&listener)),
                 &found);
   c.Roundtrip(display);
   c.Destroy(registry);
-  return found.Shm;
+  return found.Bound;
 }
 
 // The changed areas of one present; a longer list is joined into its last rectangle.
@@ -120,12 +152,23 @@ struct ShmBuffer {
 class WaylandPresenter final : public Presenter {
  public:
   WaylandPresenter(const WaylandClient& c, SDL_Window* window, wl_display* display,
-                   wl_proxy* surface, wl_proxy* shm)
-      : c_(c), window_(window), display_(display), surface_(surface), shm_(shm) {}
+                   wl_proxy* surface, const Globals& globals)
+      : c_(c), window_(window), display_(display), window_surface_(surface), globals_(globals) {
+    MakePictureSurface();
+  }
   ~WaylandPresenter() override {
     if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
     Release();
-    c_.Destroy(shm_);
+    if (subsurface_ != nullptr)
+      Request(subsurface_, WL_SUBSURFACE_DESTROY, WL_MARSHAL_FLAG_DESTROY);
+    if (picture_surface_ != nullptr) {
+      Request(picture_surface_, WL_SURFACE_DESTROY, WL_MARSHAL_FLAG_DESTROY);
+    }
+    if (globals_.Subcompositor != nullptr) {
+      Request(globals_.Subcompositor, WL_SUBCOMPOSITOR_DESTROY, WL_MARSHAL_FLAG_DESTROY);
+    }
+    if (globals_.Compositor != nullptr) c_.Destroy(globals_.Compositor);
+    c_.Destroy(globals_.Shm);
   }
   WaylandPresenter(const WaylandPresenter&) = delete;
   WaylandPresenter& operator=(const WaylandPresenter&) = delete;
@@ -139,6 +182,8 @@ class WaylandPresenter final : public Presenter {
       full = true;
     } else if (full) {
       std::fill(shown_.begin(), shown_.end(), 0u);
+      // A configure the window has answered takes effect with a commit of its surface.
+      if (target_ == picture_surface_) Request(window_surface_, WL_SURFACE_COMMIT, 0);
     }
     int pictureWidth = 0, pictureHeight = 0;
     PictureSize(pictureWidth, pictureHeight);
@@ -163,6 +208,18 @@ class WaylandPresenter final : public Presenter {
     Commit(*buffer, areas, count);
   }
 
+  // A black frame of the window's size maps the window at once: a tiling compositor sizes it
+  // only then.
+  bool ShowBlack() {
+    int width = 0, height = 0;
+    SDL_GetWindowSizeInPixels(window_, &width, &height);
+    if (width <= 0 || height <= 0 || !Resize(width, height)) return false;
+    const Rect all{0, 0, width - 1, height - 1};
+    buffers_[0].WhollyBehind = false;  // new memory is zero: black, as shown_
+    Commit(buffers_[0], &all, 1);
+    return true;
+  }
+
   // The window thread polls the connection beside its own wake: SDL's wait would be woken by a
   // request to the compositor and its answer, a round trip through the compositor per wake. The
   // poll only watches; SDL's pump reads and dispatches, and events already queued send the
@@ -179,32 +236,65 @@ class WaylandPresenter final : public Presenter {
   }
   int Connection() override { return c_.Fd(display_); }
 
-  // A black frame of the window's size maps the window at once: a tiling compositor sizes it
-  // only then.
-  bool ShowBlack() {
-    int width = 0, height = 0;
-    SDL_GetWindowSizeInPixels(window_, &width, &height);
-    if (width <= 0 || height <= 0 || !Resize(width, height)) return false;
-    const Rect all{0, 0, width - 1, height - 1};
-    buffers_[0].WhollyBehind = false;  // new memory is zero: black, as shown_
-    Commit(buffers_[0], &all, 1);
-    return true;
+ private:
+  template <typename... Args>
+  wl_proxy* Request(wl_proxy* on, std::uint32_t opcode, std::uint32_t flags, Args... args) {
+    return c_.MarshalFlags(on, opcode, nullptr, c_.Version(on), flags, args...);
   }
 
- private:
+  // The picture's surface, a subsurface at the window's corner that lets input through to the
+  // window's own; none where the compositor has no subsurfaces (the window's surface then shows
+  // the picture).
+  void MakePictureSurface() {
+    if (globals_.Compositor == nullptr || globals_.Subcompositor == nullptr) return;
+    const std::uint32_t version = c_.Version(globals_.Compositor);
+    picture_surface_ = c_.MarshalFlags(globals_.Compositor, WL_COMPOSITOR_CREATE_SURFACE,
+                                       c_.Surface, version, 0, nullptr);
+    if (picture_surface_ == nullptr) return;
+    subsurface_ = c_.MarshalFlags(globals_.Subcompositor, WL_SUBCOMPOSITOR_GET_SUBSURFACE,
+                                  c_.Subsurface, c_.Version(globals_.Subcompositor), 0, nullptr,
+                                  picture_surface_, window_surface_);
+    if (subsurface_ == nullptr) return;
+    Request(subsurface_, WL_SUBSURFACE_SET_DESYNC, 0);
+    wl_proxy* nowhere = c_.MarshalFlags(globals_.Compositor, WL_COMPOSITOR_CREATE_REGION, c_.Region,
+                                        version, 0, nullptr);
+    if (nowhere == nullptr) return;
+    Request(picture_surface_, WL_SURFACE_SET_INPUT_REGION, 0, nowhere);
+    Request(nowhere, WL_REGION_DESTROY, WL_MARSHAL_FLAG_DESTROY);
+  }
+
+  // Where the picture goes for a window of these pixels: its own surface when that can show
+  // them 1:1, which takes the window's whole pixel density; else the window's surface.
+  wl_proxy* TargetFor(int width, int height) {
+    if (subsurface_ == nullptr) return window_surface_;
+    int unitsWide = 0, unitsHigh = 0;
+    SDL_GetWindowSize(window_, &unitsWide, &unitsHigh);
+    if (unitsWide <= 0 || width % unitsWide != 0 || height != width / unitsWide * unitsHigh) {
+      return window_surface_;
+    }
+    const int scale = width / unitsWide;
+    if (scale != 1 && c_.Version(picture_surface_) < WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION) {
+      return window_surface_;
+    }
+    Request(picture_surface_, WL_SURFACE_SET_BUFFER_SCALE, 0, scale);
+    return picture_surface_;
+  }
+
   // The buffer attached with the areas that differ from the last one marked, and sent.
   void Commit(ShmBuffer& buffer, const Rect* areas, int count) {
-    const std::uint32_t version = c_.Version(surface_);
-    c_.MarshalFlags(surface_, WL_SURFACE_ATTACH, nullptr, version, 0, buffer.Buffer, 0, 0);
-    const bool bufferDamage = version >= WL_SURFACE_DAMAGE_BUFFER_SINCE_VERSION;
-    for (int i = 0; i < count; ++i) {
-      c_.MarshalFlags(surface_, bufferDamage ? WL_SURFACE_DAMAGE_BUFFER : WL_SURFACE_DAMAGE,
-                      nullptr, version, 0, areas[i].x0, areas[i].y0, areas[i].x1 - areas[i].x0 + 1,
-                      areas[i].y1 - areas[i].y0 + 1);
-    }
-    c_.MarshalFlags(surface_, WL_SURFACE_COMMIT, nullptr, version, 0);
+    Attach(target_, buffer.Buffer, areas, count);
     buffer.Busy = true;
     c_.Flush(display_);
+  }
+
+  void Attach(wl_proxy* surface, wl_proxy* buffer, const Rect* areas, int count) {
+    const bool bufferDamage = c_.Version(surface) >= WL_SURFACE_DAMAGE_BUFFER_SINCE_VERSION;
+    Request(surface, WL_SURFACE_ATTACH, 0, buffer, 0, 0);
+    for (int i = 0; i < count; ++i) {
+      Request(surface, bufferDamage ? WL_SURFACE_DAMAGE_BUFFER : WL_SURFACE_DAMAGE, 0, areas[i].x0,
+              areas[i].y0, areas[i].x1 - areas[i].x0 + 1, areas[i].y1 - areas[i].y0 + 1);
+    }
+    Request(surface, WL_SURFACE_COMMIT, 0);
   }
 
   static void OnRelease(void* data, wl_buffer*) { static_cast<ShmBuffer*>(data)->Busy = false; }
@@ -250,19 +340,28 @@ class WaylandPresenter final : public Presenter {
     return nullptr;
   }
 
-  // kMostBuffers buffers of the new size in one shared-memory pool, all wholly behind.
+  wl_proxy* MakeBuffer(wl_proxy* pool, std::size_t offset, int width, int height) {
+    return c_.MarshalFlags(pool, WL_SHM_POOL_CREATE_BUFFER, c_.Buffer, c_.Version(pool), 0, nullptr,
+                           static_cast<std::int32_t>(offset), width, height, width * 4,
+                           static_cast<std::uint32_t>(WL_SHM_FORMAT_XRGB8888));
+  }
+
+  // kMostBuffers buffers of the new size in one shared-memory pool, all wholly behind, and after
+  // them the window's black one (memory never written: a window that shows the picture on its
+  // own surface has no use for it, and unwritten memory takes no room).
   bool Resize(int width, int height) {
     Release();
     const std::size_t frame = static_cast<std::size_t>(width) * height * 4;
-    const std::size_t size = frame * kMostBuffers;
+    const std::size_t size = frame * (kMostBuffers + 1);
     const int fd = memfd_create("snake-garden-frames", MFD_CLOEXEC);
     if (fd < 0) return false;
     bool made = ftruncate(fd, static_cast<off_t>(size)) == 0;
     void* memory =
         made ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
     made = memory != MAP_FAILED;
-    wl_proxy* pool = made ? c_.MarshalFlags(shm_, WL_SHM_CREATE_POOL, c_.ShmPool, c_.Version(shm_),
-                                            0, nullptr, fd, static_cast<std::int32_t>(size))
+    wl_proxy* pool = made ? c_.MarshalFlags(globals_.Shm, WL_SHM_CREATE_POOL, c_.ShmPool,
+                                            c_.Version(globals_.Shm), 0, nullptr, fd,
+                                            static_cast<std::int32_t>(size))
                           : nullptr;
     close(fd);
     if (pool == nullptr) {
@@ -276,10 +375,7 @@ class WaylandPresenter final : public Presenter {
       ShmBuffer& buffer = buffers_[i];
       buffer = ShmBuffer{};
       buffer.Pixels = reinterpret_cast<std::uint32_t*>(static_cast<char*>(memory) + frame * i);
-      buffer.Buffer =
-          c_.MarshalFlags(pool, WL_SHM_POOL_CREATE_BUFFER, c_.Buffer, c_.Version(pool), 0, nullptr,
-                          static_cast<std::int32_t>(frame * i), width, height, width * 4,
-                          static_cast<std::uint32_t>(WL_SHM_FORMAT_XRGB8888));
+      buffer.Buffer = MakeBuffer(pool, frame * i, width, height);
       static const wl_buffer_listener listener = {OnRelease};
       if (buffer.Buffer != nullptr) {
         c_.AddListener(
@@ -289,7 +385,19 @@ class WaylandPresenter final : public Presenter {
         buffer.Busy = true;  // never used
       }
     }
-    c_.MarshalFlags(pool, WL_SHM_POOL_DESTROY, nullptr, c_.Version(pool), WL_MARSHAL_FLAG_DESTROY);
+    const wl_proxy* before = target_;
+    target_ = TargetFor(width, height);
+    if (target_ == picture_surface_) {
+      black_ = MakeBuffer(pool, frame * kMostBuffers, width, height);
+      if (black_ == nullptr) target_ = window_surface_;
+    }
+    Request(pool, WL_SHM_POOL_DESTROY, WL_MARSHAL_FLAG_DESTROY);
+    const Rect all{0, 0, width - 1, height - 1};
+    if (black_ != nullptr) Attach(window_surface_, black_, &all, 1);
+    // Back from the picture's surface to the window's: the picture's surface shows nothing.
+    if (before == picture_surface_ && target_ != picture_surface_) {
+      Attach(picture_surface_, nullptr, nullptr, 0);
+    }
     shown_.assign(static_cast<std::size_t>(width) * height, 0u);
     if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
     wrapped_ = SDL_CreateRGBSurfaceWithFormatFrom(shown_.data(), width, height, 32, width * 4,
@@ -303,12 +411,12 @@ class WaylandPresenter final : public Presenter {
   // whatever it still holds.
   void Release() {
     for (ShmBuffer& buffer : buffers_) {
-      if (buffer.Buffer != nullptr) {
-        c_.MarshalFlags(buffer.Buffer, WL_BUFFER_DESTROY, nullptr, c_.Version(buffer.Buffer),
-                        WL_MARSHAL_FLAG_DESTROY);
-      }
+      if (buffer.Buffer != nullptr)
+        Request(buffer.Buffer, WL_BUFFER_DESTROY, WL_MARSHAL_FLAG_DESTROY);
     }
     buffers_.clear();
+    if (black_ != nullptr) Request(black_, WL_BUFFER_DESTROY, WL_MARSHAL_FLAG_DESTROY);
+    black_ = nullptr;
     if (memory_ != nullptr) munmap(memory_, memorySize_);
     memory_ = nullptr;
     width_ = height_ = 0;
@@ -318,8 +426,12 @@ class WaylandPresenter final : public Presenter {
   bool prepared_ = false;  // to read the connection: a poll of it follows
   SDL_Window* window_;
   wl_display* display_;
-  wl_proxy* surface_;
-  wl_proxy* shm_;
+  wl_proxy* window_surface_;  // SDL's
+  Globals globals_;
+  wl_proxy* picture_surface_ = nullptr;
+  wl_proxy* subsurface_ = nullptr;
+  wl_proxy* target_ = nullptr;  // the surface the picture's buffers go to
+  wl_proxy* black_ = nullptr;   // the window surface's buffer while the picture has its own
   // Stable addresses: each buffer's release listener holds one.
   std::vector<ShmBuffer> buffers_;
   void* memory_ = nullptr;
@@ -341,10 +453,14 @@ std::unique_ptr<Presenter> MakeWaylandPresenter(SDL_Window* window) {
       info.subsystem != SDL_SYSWM_WAYLAND) {
     return nullptr;
   }
-  wl_proxy* shm = BindShm(*c, info.info.wl.display);
-  if (shm == nullptr) return nullptr;
+  const Globals globals = BindGlobals(*c, info.info.wl.display);
+  if (globals.Shm == nullptr) {
+    if (globals.Compositor != nullptr) c->Destroy(globals.Compositor);
+    if (globals.Subcompositor != nullptr) c->Destroy(globals.Subcompositor);
+    return nullptr;
+  }
   auto presenter = std::make_unique<WaylandPresenter>(*c, window, info.info.wl.display,
-                                                      AsProxy(info.info.wl.surface), shm);
+                                                      AsProxy(info.info.wl.surface), globals);
   if (!presenter->ShowBlack()) return nullptr;
   return presenter;
 }
