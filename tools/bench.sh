@@ -37,19 +37,19 @@ if command -v sway >/dev/null && command -v grim >/dev/null; then
   "$window_bench" wayland | tee -a "$xs_work/window.txt" >&2
 fi
 
-# cpu_while_steering: the game's and the X server's CPU over the next 30 s, long enough that a
-# tenth of a percent is well above what a few stray wakes add; then stops the steering. Sets
-# STEERED_GAME and STEERED_SERVER.
+# cpu_while_steering: the game's and the display server's CPU over the next 30 s, long enough
+# that a tenth of a percent is well above what a few stray wakes add; then stops the steering.
+# Sets STEERED_GAME and STEERED_SERVER.
 cpu_while_steering() {
   local server_before server_start
-  server_before=$(xs_cpu_ns "$XVFB")
+  server_before=$(xs_cpu_ns "$SERVER")
   server_start=$(xs_now_ms)
   STEERED_GAME=$(xs_cpu_percent "$GAME" 30)
-  STEERED_SERVER=$(xs_cpu_since "$server_before" "$server_start" "$XVFB")
-  kill "$STEERING" 2>/dev/null || true
+  STEERED_SERVER=$(xs_cpu_since "$server_before" "$server_start" "$SERVER")
+  xs_stop_steering
 }
 
-# play_cpu: from the menu, starts a game, measures the game's and the X server's CPU while it
+# play_cpu: from the menu, starts a game, measures the game's and the server's CPU while it
 # plays (from its first step on), and ends it with ESC. Sets CPU_GAME and CPU_SERVER.
 play_cpu() {
   xs_key Return
@@ -71,7 +71,7 @@ play_cpu() {
 }
 
 # keys_cpu: on the end screen, where nothing ticks and every key but ESC is dropped, the same
-# steering keys as in play_cpu for as long: the game's and the X server's CPU for the keys alone.
+# steering keys as in play_cpu for as long: the game's and the server's CPU for the keys alone.
 # Sets KEYS_GAME and KEYS_SERVER.
 keys_cpu() {
   xs_steer_in_squares
@@ -85,8 +85,8 @@ quit_game() {
   xs_back_to_menu && xs_choose Quit || exit 1
   xs_wait_exit 10
   [ "$GAME_CODE" -eq 0 ] || { echo "the game ended with code $GAME_CODE" >&2; exit 1; }
-  kill "$XVFB" 2>/dev/null || true
-  wait "$XVFB" 2>/dev/null || true
+  kill "$SERVER" 2>/dev/null || true
+  wait "$SERVER" 2>/dev/null || true
 }
 
 # session GAME SCREEN FULL: one run of a game binary on an Xvfb of that size; FULL=1 takes every
@@ -123,16 +123,34 @@ session() {
   quit_game
 }
 
-# measure GAME SCREEN FULL OUT: a session into OUT; one that fails on a loaded machine (an ESC
+# wayland_session GAME SCREEN: the CPU of playing and of the keys alone, on a headless sway of
+# that size, the compositor in the place of the X server. Its own helpers replace the X ones in
+# the subshell it runs in.
+wayland_session() {
+  . tools/lib/wlsession.sh
+  echo "playing $1 on headless sway $2 ..." >&2
+  xs_start_sway "$2"
+  xs_start_game "$1"
+  xs_wait_menu "New Game" 30 || { echo "no menu after the intro" >&2; exit 1; }
+  play_cpu
+  echo "game=$CPU_GAME"
+  echo "server=$CPU_SERVER"
+  keys_cpu
+  echo "keys_game=$KEYS_GAME"
+  echo "keys_server=$KEYS_SERVER"
+  quit_game
+}
+
+# measure SESSION ARGS... OUT: a session into OUT; one that fails on a loaded machine (an ESC
 # lost among the steering keys) runs once more, after stopping what the failed one started.
 measure() {
-  local attempt
+  local attempt out=${*: -1}
   for attempt in 1 2; do
     if (trap 'for pid in "${xs_pids[@]}"; do kill "$pid" 2>/dev/null || true; done' EXIT
-        session "$1" "$2" "$3" >"$4"); then
+        "${@:1:$#-1}" >"$out"); then
       return 0
     fi
-    echo "session of $1 at $2 failed (attempt $attempt)" >&2
+    echo "$1 of $2 at $3 failed (attempt $attempt)" >&2
   done
   return 1
 }
@@ -140,13 +158,21 @@ measure() {
 menu_probe=$build/bench/menu_probe
 [ -x "$menu_probe" ] || { echo "$menu_probe is missing: build with the benchmarks first" >&2; exit 1; }
 # BASELINE_SNAKE: another build of the game, measured in the same run for comparison.
-measure "$snake" 1920x1080 1 "$xs_work/new_big.txt"
-measure "$snake" 640x480 0 "$xs_work/new_small.txt"
+measure session "$snake" 1920x1080 1 "$xs_work/new_big.txt"
+measure session "$snake" 640x480 0 "$xs_work/new_small.txt"
 : >"$xs_work/old_big.txt"
 : >"$xs_work/old_small.txt"
+: >"$xs_work/new_wayland.txt"
+: >"$xs_work/old_wayland.txt"
 if [ -n "${BASELINE_SNAKE:-}" ]; then
-  measure "$(realpath "$BASELINE_SNAKE")" 1920x1080 1 "$xs_work/old_big.txt"
-  measure "$(realpath "$BASELINE_SNAKE")" 640x480 0 "$xs_work/old_small.txt"
+  measure session "$(realpath "$BASELINE_SNAKE")" 1920x1080 1 "$xs_work/old_big.txt"
+  measure session "$(realpath "$BASELINE_SNAKE")" 640x480 0 "$xs_work/old_small.txt"
+fi
+if command -v sway >/dev/null && command -v wtype >/dev/null && command -v grim >/dev/null; then
+  measure wayland_session "$snake" 1920x1080 "$xs_work/new_wayland.txt"
+  if [ -n "${BASELINE_SNAKE:-}" ]; then
+    measure wayland_session "$(realpath "$BASELINE_SNAKE")" 1920x1080 "$xs_work/old_wayland.txt"
+  fi
 fi
 
 cpu_model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)

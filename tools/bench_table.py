@@ -5,8 +5,8 @@ the same run.
     bench_table.py BENCH_JSON WINDOW_TXT CORES CPU_MODEL WORK_DIR
 
 BENCH_JSON is snake_bench's JSON output, WINDOW_TXT what window_bench printed (X11, then Wayland
-where it ran), WORK_DIR holds the "name=value" lines of each game session (new_big, new_small and,
-with a baseline build, old_big and old_small).
+where it ran), WORK_DIR holds the "name=value" lines of each game session (new_big, new_small,
+new_wayland and, with a baseline build, old_big, old_small and old_wayland).
 """
 
 import json
@@ -23,6 +23,7 @@ def session(name):
 
 new_big, new_small = session("new_big"), session("new_small")
 old_big, old_small = session("old_big"), session("old_small")
+new_wayland, old_wayland = session("new_wayland"), session("old_wayland")
 
 def percent(v):
     return float(v.strip("< %"))
@@ -50,6 +51,12 @@ present_twice = re.search(r"present latency at scale 2: median ([\d.]+) ms; one 
 square = re.search(r"shows it: ([\d.]+) ns per pixel at scale 1, ([\d.]+) ns at scale 2", window)
 
 rows = []
+
+def together(d):
+    return percent(d["game"]) + percent(d["server"])
+
+def without_keys(d):
+    return together(d) - percent(d["keys_game"]) - percent(d["keys_server"])
 def row(what, figure, baseline, ratio):
     rows.append((what, figure, baseline, ratio))
 
@@ -125,15 +132,22 @@ for size, new, old in (("1920x1080", new_big, old_big), ("640x480", new_small, o
     cpu_row(f"CPU of the game: the same keys on the end screen at {size}", "keys_game", new, old)
     cpu_row(f"CPU of the X server: the same keys on the end screen at {size}", "keys_server",
             new, old)
-    def without_keys(d):
-        return (percent(d["game"]) + percent(d["server"]) - percent(d["keys_game"])
-                - percent(d["keys_server"]))
     if all(k in new for k in ("game", "server", "keys_game", "keys_server")):
         before = (f"before this change: {without_keys(old):.2f} %"
                   if all(k in old for k in ("game", "server", "keys_game", "keys_server"))
                   else "–")
         row(f"CPU of the game and the X server together: playing at {size}, keys excluded",
             f"{without_keys(new):.2f} %", before, "–")
+PLAYED = ("game", "server", "keys_game", "keys_server")
+if all(k in new_wayland for k in PLAYED) and all(k in new_big for k in PLAYED):
+    for what, measure in (("playing", together), ("playing, keys excluded", without_keys)):
+        wayland, x11 = measure(new_wayland), measure(new_big)
+        row(f"CPU of the game and sway together (headless): {what} at 1920x1080",
+            f"{wayland:.2f} %", f"game and X server, the same at the same size {x11:.2f} %",
+            f"{wayland / x11:.1f}×" if x11 > 0 else "–")
+    if all(k in old_wayland for k in PLAYED):
+        row("CPU of the game and sway together: playing at 1920x1080, before this change",
+            f"{together(old_wayland):.2f} %", "–", "–")
 cpu_row("CPU of the game: end screen waiting for ESC", "end", new_big, old_big)
 probe = re.compile(r"intermediate pictures seen: (\d+); missed: (\d+); key to screen median "
                    r"([\d.]+) ms")
@@ -151,7 +165,7 @@ if "peak_kb" in new_big:
     row("peak memory of the game (VmHWM) over intro, menu, a game", f"{peak:.1f} MiB", old_peak, "–")
 
 print(f"Measured on {cores} cores of an {model}, under Xvfb 1920x1080x24 (and 640x480x24 where "
-      "said); CPU as % of one core.\n")
+      "said) and headless sway where said; CPU as % of one core.\n")
 print("| measure | figure | baseline, same run | ratio |")
 print("|---|---|---|---|")
 for r in rows:

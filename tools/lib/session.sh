@@ -133,7 +133,7 @@ xs_wait_exit() {
 
 # xs_cpu_ns PID: the CPU time its threads have run so far, in nanoseconds (the scheduler's own
 # count: the clock-tick figures of /proc/PID/stat are too coarse for a tenth of a percent).
-xs_cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%d", ns }'; }
+xs_cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ ns += $1 } END { printf "%.0f", ns }'; }
 
 # xs_cpu_since NS MS PID: % of one core that PID used since xs_cpu_ns gave NS at xs_now_ms MS.
 xs_cpu_since() {

@@ -16,7 +16,8 @@ if [ "$(id -u)" -eq 0 ]; then
   chown 65534:65534 "$xs_work"
 fi
 
-# xs_start_sway WIDTHxHEIGHT: sway with one headless output of that size, no window decorations.
+# xs_start_sway WIDTHxHEIGHT: sway with one headless output of that size, no window decorations;
+# its pid in SERVER.
 xs_start_sway() {
   local run=$xs_work/run
   mkdir -m 700 "$run"
@@ -24,6 +25,7 @@ xs_start_sway() {
   [ ${#ws_as_user[@]} -eq 0 ] || chown -R 65534:65534 "$run"
   env -u WAYLAND_DISPLAY -u DISPLAY HOME="$run" XDG_RUNTIME_DIR="$run" WLR_BACKENDS=headless \
     WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 "${ws_as_user[@]}" sway -c "$run/config" >"$xs_work/sway.log" 2>&1 &
+  SERVER=$!
   xs_pids+=($!)
   local socket=
   for _ in $(seq 200); do
@@ -106,6 +108,21 @@ xs_key() {
   local keys=()
   for key in "$@"; do keys+=(-k "$key"); done
   wtype -s 300 -M shift -m shift "${keys[@]}"
+}
+
+# xs_steer_in_squares, xs_stop_steering: as in xsession.sh; one wtype types them all. A keyboard
+# that goes away has its keys let go by the compositor.
+xs_steer_in_squares() {
+  local args=(-s 300 -M shift -m shift) _
+  for _ in $(seq 200); do args+=(-k Down -s 300 -k Left -s 300 -k Up -s 300 -k Right -s 300); done
+  wtype "${args[@]}" &
+  STEERING=$!
+  xs_pids+=("$STEERING")
+}
+
+xs_stop_steering() {
+  kill "$STEERING" 2>/dev/null || true
+  wait "$STEERING" 2>/dev/null || true
 }
 
 # xs_close: the compositor asks the window to close, as its close button or shortcut would.

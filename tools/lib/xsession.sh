@@ -9,12 +9,13 @@ done
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
 # xs_start_xvfb WIDTHxHEIGHT: an Xvfb on a free display (it writes the number when ready); its
-# pid in XVFB. -noreset: a server that resets whenever its last client leaves (a look at the
+# pid in XVFB and SERVER. -noreset: a server that resets whenever its last client leaves (a look at the
 # screen, a search for the window) refuses the next one for a while, the game perhaps.
 xs_start_xvfb() {
   rm -f "$xs_work/display"
   Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$xs_work/display" 2>"$xs_work/xvfb.log" &
   XVFB=$!
+  SERVER=$XVFB
   xs_pids+=($!)
   # The number is whole once its line has ended (the server writes the line end apart).
   local number=
@@ -95,6 +96,14 @@ xs_steer_in_squares() {
   xdotool key --delay 300 "${turns[@]}" 2>/dev/null &
   STEERING=$!
   xs_pids+=("$STEERING")
+}
+
+# xs_stop_steering: the keys stop; one stopped between its press and its release would be held
+# down, and the server would repeat it from then on.
+xs_stop_steering() {
+  kill "$STEERING" 2>/dev/null || true
+  wait "$STEERING" 2>/dev/null || true
+  xdotool keyup Down Left Up Right 2>/dev/null || true
 }
 
 xs_key() {
