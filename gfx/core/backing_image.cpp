@@ -192,8 +192,9 @@ bool DrawingHold::Drawable() const {
 }
 
 // A program that waits shows its pictures at its waits, so a picture it begins wakes nobody: the
-// window thread looks in now and then on its own (PictureDueInMs) in case the program stops
-// waiting. One that does not wait wakes the window thread at once, to be shown within a frame.
+// window thread looks in on its own a while after the last wait (PictureDueInMs), in case the
+// program has stopped waiting. One that does not wait wakes the window thread at once, to be
+// shown within a frame.
 void DrawingHold::Changed(const Rect& area) {
   BackingImage& image = Backing();
   if (image.Changes.Add(area)) {
@@ -254,11 +255,12 @@ int PictureDueInMs() {
   const auto now = std::chrono::steady_clock::now();
   const bool waitedRecently = now - image.LastWait < kRecentWait;
   if (image.Changes.Empty()) {
-    // A picture begun now would wake nobody: look again in a while, for as long as that holds.
+    // A picture begun now would wake nobody: look again once that no longer holds, which a
+    // program that keeps waiting postpones with each wait.
     if (!image.GraphRunning || !waitedRecently) return -1;
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(image.LastWait + kRecentWait - now);
-    return static_cast<int>(std::clamp<long long>(left.count(), 1, kWaitingProgramMs));
+    return static_cast<int>(std::max<long long>(left.count(), 1));
   }
   if (image.PictureReady) return 0;
   if (!image.DrawToScreen) return -1;
