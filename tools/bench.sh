@@ -50,13 +50,14 @@ cpu_while_steering() {
 }
 
 # play_cpu: from the menu, starts a game, measures the game's and the server's CPU while it
-# plays (from its first step on), and ends it with ESC. Sets CPU_GAME and CPU_SERVER.
+# plays (from its first step on), and ends it with ESC. Prints them as game= and server=.
 play_cpu() {
   xs_key Return
   xs_steer_in_squares
   xs_wait_play 30 || { echo "no game started" >&2; exit 1; }
   cpu_while_steering
-  CPU_GAME=$STEERED_GAME CPU_SERVER=$STEERED_SERVER
+  echo "game=$STEERED_GAME"
+  echo "server=$STEERED_SERVER"
   # The figure is a game's only if the snake was still going when it was taken.
   (($(xs_count white "$(xs_end_screen)") == 0)) || { echo "the snake died before ESC" >&2; exit 1; }
   # A steering key still on its way may come after ESC in the same step and cancel it.
@@ -71,13 +72,14 @@ play_cpu() {
 }
 
 # keys_cpu: on the end screen, where nothing ticks and every key but ESC is dropped, the same
-# steering keys as in play_cpu for as long: the game's and the server's CPU for the keys alone.
-# Sets KEYS_GAME and KEYS_SERVER.
+# steering keys as in play_cpu for as long: the game's and the server's CPU for the keys alone,
+# printed as keys_game= and keys_server=.
 keys_cpu() {
   xs_steer_in_squares
   sleep 1
   cpu_while_steering
-  KEYS_GAME=$STEERED_GAME KEYS_SERVER=$STEERED_SERVER
+  echo "keys_game=$STEERED_GAME"
+  echo "keys_server=$STEERED_SERVER"
   sleep 0.5
 }
 
@@ -111,11 +113,7 @@ session() {
     echo "probe=$("$menu_probe" "$WINDOW" 200 | tr -d '\n')"
   fi
   play_cpu
-  echo "game=$CPU_GAME"
-  echo "server=$CPU_SERVER"
   keys_cpu
-  echo "keys_game=$KEYS_GAME"
-  echo "keys_server=$KEYS_SERVER"
   if ((full)); then
     echo "end=$(xs_cpu_percent "$GAME" 5)"
     echo "peak_kb=$(awk '/^VmHWM:/ { print $2 }' "/proc/$GAME/status")"
@@ -133,11 +131,7 @@ wayland_session() {
   xs_start_game "$1"
   xs_wait_menu "New Game" 30 || { echo "no menu after the intro" >&2; exit 1; }
   play_cpu
-  echo "game=$CPU_GAME"
-  echo "server=$CPU_SERVER"
   keys_cpu
-  echo "keys_game=$KEYS_GAME"
-  echo "keys_server=$KEYS_SERVER"
   quit_game
 }
 
