@@ -88,8 +88,8 @@ wl_proxy* AsProxy(void* object) {
   return static_cast<wl_proxy*>(object);
 }
 
-// The compositor's globals a window's presenter uses, bound for one window; the compositors
-// nullptr where the compositor offers no subsurfaces.
+// The compositor's globals a window's presenter uses, bound for one window. Compositor and
+// Subcompositor stay nullptr where the compositor offers no subsurfaces.
 struct Globals {
   wl_proxy* Shm = nullptr;
   wl_proxy* Compositor = nullptr;
@@ -153,7 +153,7 @@ class WaylandPresenter final : public Presenter {
  public:
   WaylandPresenter(const WaylandClient& c, SDL_Window* window, wl_display* display,
                    wl_proxy* surface, const Globals& globals)
-      : c_(c), window_(window), display_(display), window_surface_(surface), globals_(globals) {
+      : c_(c), window_(window), display_(display), windowSurface_(surface), globals_(globals) {
     MakePictureSurface();
   }
   ~WaylandPresenter() override {
@@ -161,8 +161,8 @@ class WaylandPresenter final : public Presenter {
     Release();
     if (subsurface_ != nullptr)
       Request(subsurface_, WL_SUBSURFACE_DESTROY, WL_MARSHAL_FLAG_DESTROY);
-    if (picture_surface_ != nullptr) {
-      Request(picture_surface_, WL_SURFACE_DESTROY, WL_MARSHAL_FLAG_DESTROY);
+    if (pictureSurface_ != nullptr) {
+      Request(pictureSurface_, WL_SURFACE_DESTROY, WL_MARSHAL_FLAG_DESTROY);
     }
     if (globals_.Subcompositor != nullptr) {
       Request(globals_.Subcompositor, WL_SUBCOMPOSITOR_DESTROY, WL_MARSHAL_FLAG_DESTROY);
@@ -183,7 +183,7 @@ class WaylandPresenter final : public Presenter {
     } else if (full) {
       std::fill(shown_.begin(), shown_.end(), 0u);
       // A configure the window has answered takes effect with a commit of its surface.
-      if (target_ == picture_surface_) Request(window_surface_, WL_SURFACE_COMMIT, 0);
+      if (target_ == pictureSurface_) Request(windowSurface_, WL_SURFACE_COMMIT, 0);
     }
     int pictureWidth = 0, pictureHeight = 0;
     PictureSize(pictureWidth, pictureHeight);
@@ -248,36 +248,36 @@ class WaylandPresenter final : public Presenter {
   void MakePictureSurface() {
     if (globals_.Compositor == nullptr || globals_.Subcompositor == nullptr) return;
     const std::uint32_t version = c_.Version(globals_.Compositor);
-    picture_surface_ = c_.MarshalFlags(globals_.Compositor, WL_COMPOSITOR_CREATE_SURFACE,
-                                       c_.Surface, version, 0, nullptr);
-    if (picture_surface_ == nullptr) return;
+    pictureSurface_ = c_.MarshalFlags(globals_.Compositor, WL_COMPOSITOR_CREATE_SURFACE, c_.Surface,
+                                      version, 0, nullptr);
+    if (pictureSurface_ == nullptr) return;
     subsurface_ = c_.MarshalFlags(globals_.Subcompositor, WL_SUBCOMPOSITOR_GET_SUBSURFACE,
                                   c_.Subsurface, c_.Version(globals_.Subcompositor), 0, nullptr,
-                                  picture_surface_, window_surface_);
+                                  pictureSurface_, windowSurface_);
     if (subsurface_ == nullptr) return;
     Request(subsurface_, WL_SUBSURFACE_SET_DESYNC, 0);
     wl_proxy* nowhere = c_.MarshalFlags(globals_.Compositor, WL_COMPOSITOR_CREATE_REGION, c_.Region,
                                         version, 0, nullptr);
     if (nowhere == nullptr) return;
-    Request(picture_surface_, WL_SURFACE_SET_INPUT_REGION, 0, nowhere);
+    Request(pictureSurface_, WL_SURFACE_SET_INPUT_REGION, 0, nowhere);
     Request(nowhere, WL_REGION_DESTROY, WL_MARSHAL_FLAG_DESTROY);
   }
 
   // Where the picture goes for a window of these pixels: its own surface when that can show
   // them 1:1, which takes the window's whole pixel density; else the window's surface.
   wl_proxy* TargetFor(int width, int height) {
-    if (subsurface_ == nullptr) return window_surface_;
+    if (subsurface_ == nullptr) return windowSurface_;
     int unitsWide = 0, unitsHigh = 0;
     SDL_GetWindowSize(window_, &unitsWide, &unitsHigh);
     if (unitsWide <= 0 || width % unitsWide != 0 || height != width / unitsWide * unitsHigh) {
-      return window_surface_;
+      return windowSurface_;
     }
     const int scale = width / unitsWide;
-    if (scale != 1 && c_.Version(picture_surface_) < WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION) {
-      return window_surface_;
+    if (scale != 1 && c_.Version(pictureSurface_) < WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION) {
+      return windowSurface_;
     }
-    Request(picture_surface_, WL_SURFACE_SET_BUFFER_SCALE, 0, scale);
-    return picture_surface_;
+    Request(pictureSurface_, WL_SURFACE_SET_BUFFER_SCALE, 0, scale);
+    return pictureSurface_;
   }
 
   // The buffer attached with the areas that differ from the last one marked, and sent.
@@ -387,16 +387,16 @@ class WaylandPresenter final : public Presenter {
     }
     const wl_proxy* before = target_;
     target_ = TargetFor(width, height);
-    if (target_ == picture_surface_) {
+    if (target_ == pictureSurface_) {
       black_ = MakeBuffer(pool, frame * kMostBuffers, width, height);
-      if (black_ == nullptr) target_ = window_surface_;
+      if (black_ == nullptr) target_ = windowSurface_;
     }
     Request(pool, WL_SHM_POOL_DESTROY, WL_MARSHAL_FLAG_DESTROY);
     const Rect all{0, 0, width - 1, height - 1};
-    if (black_ != nullptr) Attach(window_surface_, black_, &all, 1);
+    if (black_ != nullptr) Attach(windowSurface_, black_, &all, 1);
     // Back from the picture's surface to the window's: the picture's surface shows nothing.
-    if (before == picture_surface_ && target_ != picture_surface_) {
-      Attach(picture_surface_, nullptr, nullptr, 0);
+    if (before == pictureSurface_ && target_ != pictureSurface_) {
+      Attach(pictureSurface_, nullptr, nullptr, 0);
     }
     shown_.assign(static_cast<std::size_t>(width) * height, 0u);
     if (wrapped_ != nullptr) SDL_FreeSurface(wrapped_);
@@ -426,9 +426,9 @@ class WaylandPresenter final : public Presenter {
   bool prepared_ = false;  // to read the connection: a poll of it follows
   SDL_Window* window_;
   wl_display* display_;
-  wl_proxy* window_surface_;  // SDL's
+  wl_proxy* windowSurface_;  // SDL's
   Globals globals_;
-  wl_proxy* picture_surface_ = nullptr;
+  wl_proxy* pictureSurface_ = nullptr;
   wl_proxy* subsurface_ = nullptr;
   wl_proxy* target_ = nullptr;  // the surface the picture's buffers go to
   wl_proxy* black_ = nullptr;   // the window surface's buffer while the picture has its own
