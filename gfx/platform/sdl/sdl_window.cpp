@@ -45,8 +45,10 @@ struct WindowContext {
   std::thread Thread;
   std::atomic<bool> PresentPending{false};
   std::atomic<bool> CloseRequested{false};
-  int WakeFd = -1;         // eventfd; lives as long as the process
-  bool UseWakeFd = false;  // where the window thread polls the display's connection itself
+  int WakeFd = -1;  // eventfd; lives as long as the process
+  // The display's socket (X11 or Wayland) that the window thread polls beside WakeFd; -1 where it
+  // waits in SDL instead, woken by an SDL event.
+  int Connection = -1;
   // Other drivers: the wake is an SDL user event, pushed only while SDL is up.
   std::mutex PushMutex;
   bool PushAccepted = false;
@@ -61,7 +63,6 @@ struct WindowContext {
   Uint32 WindowId = 0;
   std::unique_ptr<Presenter> Picture;  // how the backing image reaches the window
   int XConnection = -1;
-  int Connection = -1;  // the display's socket that the window thread polls, X11 or Wayland
   bool Ending = false;
   bool RepaintAll = false;
   bool DoubleClicks = false;
@@ -91,7 +92,7 @@ void SetPhase(Phase phase) {
 // Program's thread: the window thread looks at its flags again.
 void Nudge() {
   WindowContext& w = Context();
-  if (w.UseWakeFd) {
+  if (w.Connection >= 0) {
     PostWake(w.WakeFd);
     return;
   }
@@ -214,7 +215,7 @@ bool KeyHeld() {
 // wake to present reads nothing.
 bool WaitForWork(int timeoutMs) {
   WindowContext& w = Context();
-  if (w.UseWakeFd) {
+  if (w.Connection >= 0) {
     const bool repeating = w.XConnection < 0 && KeyHeld();
     if (repeating && (timeoutMs < 0 || timeoutMs > kRepeatLookMs)) timeoutMs = kRepeatLookMs;
     if (w.Picture->EventsWaiting()) return true;
@@ -308,8 +309,7 @@ bool CreateWindow(const WindowRequest& request, const std::string& title) {
     w.Window = nullptr;
     return false;
   }
-  w.Connection = w.XConnection >= 0 ? w.XConnection : w.Picture->Connection();
-  w.UseWakeFd = w.Connection >= 0 && w.WakeFd >= 0;
+  if (w.WakeFd >= 0) w.Connection = w.XConnection >= 0 ? w.XConnection : w.Picture->Connection();
   if (request.Maximized) AwaitMaximizedSize();
   return true;
 }
@@ -459,7 +459,6 @@ class SdlWindowPlatform final : public WindowPlatform {
     w.PresentPending.store(false);
     w.CloseRequested.store(false);
     WatchWindow(0);
-    w.UseWakeFd = false;
     w.Ending = false;
     w.RepaintAll = false;
     w.Told = false;
