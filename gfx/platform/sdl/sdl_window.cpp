@@ -1,10 +1,11 @@
 // The window platform on SDL2: the window thread and the window's life. Everything SDL happens
 // on one thread per window (or, for measuring the desktop, one short-lived thread at a time), so
-// SDL is never used from two threads at once. On X11 and Wayland the program's thread never
-// touches SDL or the display's library at all: it wakes the window thread through an eventfd
-// that the window thread polls beside the display's connection (sdl_system.h). The other jobs have
-// files of their own: the X11 guards (a lost display ends the window, never the process), key and
-// mouse translation, the presenters, the desktop's size.
+// SDL is never used from two threads at once. On X11 and Wayland the program's thread wakes the
+// window thread through an eventfd that the window thread polls beside the display's connection
+// (sdl_system.h). On X11 the program's thread also shows its finished pictures itself, while the
+// window thread sleeps in that poll, which saves a wake-up per picture (PresentHere). The other
+// jobs have files of their own: the X11 guards (a lost display ends the window, never the process),
+// key and mouse translation, the presenters, the desktop's size.
 
 #include "gfx/platform/sdl/sdl_window.h"
 
@@ -67,7 +68,15 @@ struct WindowContext {
   bool RepaintAll = false;
   bool DoubleClicks = false;
   bool Told = false;  // OnWindowDestroyed has been called for this window
+
+  // The display: SDL, its connection and the presenter. The window thread holds it from start to
+  // end and lets go only while it waits in its poll, so that the program's thread may present in
+  // between without the two ever calling the display's library at once.
+  std::mutex Display;
+  bool PresentAnywhere = false;  // guarded by Display: the program's thread may present
 };
+
+thread_local bool tWindowThread = false;
 
 WindowContext& Context() {
   static WindowContext* const context = new WindowContext;  // outlives exit handlers
@@ -219,7 +228,10 @@ bool WaitForWork(int timeoutMs) {
     const bool repeating = w.XConnection < 0 && KeyHeld();
     if (repeating && (timeoutMs < 0 || timeoutMs > kRepeatLookMs)) timeoutMs = kRepeatLookMs;
     if (w.Picture->EventsWaiting()) return true;
+    w.Display.unlock();
     const bool events = AwaitConnectionOrWake(w.Connection, w.WakeFd, timeoutMs);
+    w.Display.lock();
+    JumpIfDisplayLost();  // met by the program's thread meanwhile
     w.Picture->AfterPoll();
     return events || repeating;
   }
@@ -339,6 +351,7 @@ void TellDestroyed() {
 void EndWindow() {
   WindowContext& w = Context();
   AcceptPushes(false);
+  w.PresentAnywhere = false;
   w.Picture.reset();
   if (DestroyedOutside()) {
     KeepSdlUp();
@@ -355,6 +368,7 @@ void EndWindow() {
 // connection.
 void AbandonLostDisplay(bool wasOpen) {
   WindowContext& w = Context();
+  w.PresentAnywhere = false;
   w.Window = nullptr;
   (void)w.Picture.release();
   WatchWindow(0);
@@ -366,7 +380,7 @@ void AbandonLostDisplay(bool wasOpen) {
   }
 }
 
-void ServeWindow(WindowRequest request, std::string title) {
+void Serve(const WindowRequest& request, const std::string& title) {
   WindowContext& w = Context();
   if (!StartSdl()) {
     ShowFailure(kRegistrationFailed);
@@ -396,11 +410,35 @@ void ServeWindow(WindowRequest request, std::string title) {
     SetPhase(Phase::kFailed);
     return;
   }
-  KeepAliveOnLostConnection(w.Window);
+  const bool survivesLoss = KeepAliveOnLostConnection(w.Window);
   ShowFirstFrame();
+  w.PresentAnywhere = survivesLoss && w.Connection >= 0 && w.Picture->PresentsFromAnyThread();
   EventLoop();
   EndWindow();
   JumpOnLostDisplay(nullptr);
+}
+
+// A jump out of a lost display lands back in Serve, with the display still held.
+void ServeWindow(WindowRequest request, std::string title) {
+  WindowContext& w = Context();
+  tWindowThread = true;
+  std::lock_guard<std::mutex> hold(w.Display);
+  Serve(request, title);
+}
+
+// Program's thread: a picture due now is shown at once if the window thread sleeps in its poll.
+// The put may read what that poll waits for (events, an error about the window, the connection's
+// end) into Xlib's queue, out of the poll's sight: the window thread is then woken to take it.
+bool PresentHere() {
+  WindowContext& w = Context();
+  if (tWindowThread) return false;
+  std::unique_lock<std::mutex> hold(w.Display, std::try_to_lock);
+  if (!hold.owns_lock() || !w.PresentAnywhere || DisplayLost() || PictureDueInMs() != 0) {
+    return false;
+  }
+  w.Picture->Present(false);
+  if (w.Picture->EventsWaiting() || DestroyedOutside() || DisplayLost()) Nudge();
+  return true;
 }
 
 class SdlWindowPlatform final : public WindowPlatform {
@@ -435,6 +473,7 @@ class SdlWindowPlatform final : public WindowPlatform {
   // Coalesced: only the first wake after the window thread last looked reaches it.
   void Wake() override {
     WindowContext& w = Context();
+    if (PresentHere()) return;
     if (!w.PresentPending.exchange(true)) Nudge();
   }
 

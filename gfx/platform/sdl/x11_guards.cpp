@@ -122,6 +122,10 @@ bool X11Info(SDL_Window* window, SDL_SysWMinfo& info) {
 
 }  // namespace
 
+void JumpIfDisplayLost() {
+  if (guards.DisplayLost.load() && tLostDisplay != nullptr) siglongjmp(*tLostDisplay, 1);
+}
+
 // Xlib's default handlers print and end the process. Installed before SDL starts, they are also
 // what SDL's own handler falls back to (and what SDL puts back when it quits), so an error in the
 // moments before a window exists is survived too; installed again after, in case SDL loaded
@@ -134,12 +138,12 @@ void InstallXHandlers() {
 }
 
 // The exit handler belongs to one connection, so it waits for a window to name it.
-void KeepAliveOnLostConnection(SDL_Window* window) {
+bool KeepAliveOnLostConnection(SDL_Window* window) {
   const Xlib* x = LoadXlib();
   SDL_SysWMinfo info;
-  if (x != nullptr && x->SetIOErrorExitHandler != nullptr && X11Info(window, info)) {
-    x->SetIOErrorExitHandler(info.info.x11.display, KeepProcessAlive, nullptr);
-  }
+  if (x == nullptr || x->SetIOErrorExitHandler == nullptr || !X11Info(window, info)) return false;
+  x->SetIOErrorExitHandler(info.info.x11.display, KeepProcessAlive, nullptr);
+  return true;
 }
 
 bool WindowManagerPresent(SDL_Window* window) {
@@ -199,8 +203,11 @@ double XftScale(SDL_Window* window) {
 
 #else
 
+void JumpIfDisplayLost() {}
 void InstallXHandlers() {}
-void KeepAliveOnLostConnection(SDL_Window*) {}
+bool KeepAliveOnLostConnection(SDL_Window*) {
+  return false;
+}
 bool WindowManagerPresent(SDL_Window*) {
   return true;
 }

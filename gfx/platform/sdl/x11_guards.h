@@ -12,14 +12,17 @@ namespace gfx::sdl {
 
 // Before SDL starts, and again after: Xlib's handlers, which end the process, are replaced.
 void InstallXHandlers();
-// The window's connection, once it dies, no longer ends the process (libX11 1.7 and later).
-void KeepAliveOnLostConnection(SDL_Window* window);
+// The window's connection, once it dies, no longer ends the process (libX11 1.7 and later):
+// true when that holds, so that a thread other than SDL's may meet the loss too.
+bool KeepAliveOnLostConnection(SDL_Window* window);
 
 // An X connection died: SDL is unusable for good.
 bool DisplayLost();
 // The thread that owns SDL goes to `target` (SET_LOST_DISPLAY_JUMP) when its connection dies
 // under it; nullptr when it leaves SDL.
 void JumpOnLostDisplay(LostDisplayJump* target);
+// The same, for a loss another thread met first: SDL's thread goes there before its next call.
+void JumpIfDisplayLost();
 // The X window (0: none) whose destruction by another client the guards look out for; watching
 // a new one forgets what happened to the last.
 void WatchWindow(unsigned long xWindow);

@@ -122,6 +122,48 @@ class BlockedReader {
   std::thread thread_;
 };
 
+// Draws and shows picture after picture, as fast as it can, so that the program's side is most
+// likely presenting when the window ends, and may be the first to meet its end.
+class Painter {
+ public:
+  // Returns once a few pictures have been shown.
+  Painter() : thread_([this] { Paint(); }) {
+    AwaitCondition([this] { return rounds_.load() >= 20; });
+  }
+  ~Painter() {
+    stop_.store(true);
+    if (thread_.joinable()) thread_.join();
+  }
+  // True when the loop ended with WindowClosed within two seconds.
+  bool EndedWithTheWindow() {
+    if (ended_.get_future().wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+      return false;
+    }
+    thread_.join();
+    return closed_;
+  }
+
+ private:
+  void Paint() {
+    try {
+      for (int i = 0; !stop_.load(); ++i) {
+        PutPixel(static_cast<std::int16_t>(i % 100), 10, static_cast<std::uint16_t>(i % 15 + 1));
+        Delay(0);
+        ++rounds_;
+      }
+    } catch (const WindowClosed&) {
+      closed_ = true;
+    }
+    ended_.set_value();
+  }
+
+  bool closed_ = false;  // written by the painter, read after joining it
+  std::atomic<int> rounds_{0};
+  std::atomic<bool> stop_{false};
+  std::promise<void> ended_;
+  std::thread thread_;
+};
+
 // What reaches the mouse slot, as "left down 30,40"; clicks at the probe's place are only counted.
 constexpr int kProbeX = 200, kProbeY = 300;
 std::mutex gMouseMutex;
@@ -685,11 +727,13 @@ TEST_F(WindowTest, ClosingTheWindowEndsAWaitingReadKeyAndLeavesDrawingHarmless) 
 TEST_F(WindowTest, WindowDestroyedByAnotherClientEndsLikeAClosedOne) {
   Open();
   BlockedReader reader;
+  Painter painter;
   reader.MarkStart();
   screen_.DestroyWindow(window_);
   const long closedAfter = reader.ClosedAfterMs();
   EXPECT_GE(closedAfter, 0) << "ReadKey did not throw WindowClosed";
   EXPECT_LE(closedAfter, kClosedWithinMs);
+  ASSERT_TRUE(painter.EndedWithTheWindow()) << "drawing and waiting did not end with the window";
   PutPixel(5, 5, White);
   EXPECT_EQ(gfx::inspect::Pixel(5, 5), kUnreadable);
   CloseGraph();
@@ -744,6 +788,7 @@ enum class Loss { kConnectionKilled, kServerGone };
   long closedAfter = -1;
   {
     BlockedReader reader;
+    Painter painter;
     reader.MarkStart();
     if (loss == Loss::kServerGone) {
       server.Kill();
@@ -751,6 +796,9 @@ enum class Loss { kConnectionKilled, kServerGone };
       Xdotool({"windowkill", std::to_string(window)});
     }
     closedAfter = reader.ClosedAfterMs();
+    if (!painter.EndedWithTheWindow()) {
+      Finish(16, "drawing and waiting did not end with the window", &server);
+    }
   }
   SetColor(White);
   PutPixel(5, 5, White);
