@@ -3,7 +3,8 @@
 // Presenting the backing image in the window: straight through the X connection (X11 with an RGB
 // visual), through the window's software surface (other X11 visuals), in shared-memory buffers
 // of our own (Wayland), or through SDL's renderer where the compositor takes none of those. The
-// window thread presents; on X11 the program's thread may too, never at the same time.
+// window thread presents; on X11 and Wayland the program's thread may too, never at the same
+// time.
 
 #include <SDL.h>
 
@@ -27,10 +28,12 @@ class Presenter {
   // The socket of the display's connection, for a window thread that polls it itself beside its
   // wake; -1 where only SDL's own wait knows what to wait for.
   virtual int Connection() { return -1; }
-  // Whether Present may run on another thread than the one that owns SDL, while that one waits
-  // outside SDL: the present then neither calls SDL's event machinery nor waits for the display,
-  // and the display's library serializes its callers (Xlib, which SDL starts thread-aware).
-  virtual bool PresentsFromAnyThread() const { return false; }
+  // Whether the next Present may run on another thread than the one that owns SDL, while that
+  // one sleeps in its poll: it then only sends to the display (no round trip, nothing it waits
+  // for) and never calls SDL's event machinery.
+  virtual bool PresentsFromAnyThread() { return false; }
+  // After such a present: whether it read events off the connection that the poll will not see.
+  virtual bool ReadWhilePresenting() { return false; }
 };
 
 // Where a window of windowWidth x windowHeight pixels shows a picture of pictureWidth x

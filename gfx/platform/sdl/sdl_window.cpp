@@ -2,7 +2,7 @@
 // on one thread per window (or, for measuring the desktop, one short-lived thread at a time), so
 // SDL is never used from two threads at once. On X11 and Wayland the program's thread wakes the
 // window thread through an eventfd that the window thread polls beside the display's connection
-// (sdl_system.h). On X11 the program's thread also shows its finished pictures itself, while the
+// (sdl_system.h). There the program's thread also shows its finished pictures itself, while the
 // window thread sleeps in that poll, which saves a wake-up per picture (PresentHere). The other
 // jobs have files of their own: the X11 guards (a lost display ends the window, never the process),
 // key and mouse translation, the presenters, the desktop's size.
@@ -412,7 +412,9 @@ void Serve(const WindowRequest& request, const std::string& title) {
   }
   const bool survivesLoss = KeepAliveOnLostConnection(w.Window);
   ShowFirstFrame();
-  w.PresentAnywhere = survivesLoss && w.Connection >= 0 && w.Picture->PresentsFromAnyThread();
+  // Where the window thread waits in SDL it has no poll to sleep in; on X11, a connection lost
+  // under the program's thread must not end the process.
+  w.PresentAnywhere = w.Connection >= 0 && (w.XConnection < 0 || survivesLoss);
   EventLoop();
   EndWindow();
   JumpOnLostDisplay(nullptr);
@@ -427,17 +429,19 @@ void ServeWindow(WindowRequest request, std::string title) {
 }
 
 // Program's thread: a picture due now is shown at once if the window thread sleeps in its poll.
-// The put may read what that poll waits for (events, an error about the window, the connection's
-// end) into Xlib's queue, out of the poll's sight: the window thread is then woken to take it.
+// An X11 put may read what that poll waits for (events, an error about the window, the
+// connection's end) into Xlib's queue, out of the poll's sight: the window thread is then woken
+// to take it.
 bool PresentHere() {
   WindowContext& w = Context();
   if (tWindowThread) return false;
   std::unique_lock<std::mutex> hold(w.Display, std::try_to_lock);
-  if (!hold.owns_lock() || !w.PresentAnywhere || DisplayLost() || PictureDueInMs() != 0) {
+  if (!hold.owns_lock() || !w.PresentAnywhere || DisplayLost() ||
+      !w.Picture->PresentsFromAnyThread() || PictureDueInMs() != 0) {
     return false;
   }
   w.Picture->Present(false);
-  if (w.Picture->EventsWaiting() || DestroyedOutside() || DisplayLost()) Nudge();
+  if (w.Picture->ReadWhilePresenting() || DestroyedOutside() || DisplayLost()) Nudge();
   return true;
 }
 

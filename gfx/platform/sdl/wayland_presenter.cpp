@@ -236,6 +236,14 @@ class WaylandPresenter final : public Presenter {
   }
   int Connection() override { return c_.Fd(display_); }
 
+  // libwayland serializes its callers, and a commit only sends; but a present that finds every
+  // buffer held by the compositor waits for one, reading the connection, which is for the
+  // window thread alone (it may be about to read it itself: prepare_read above).
+  bool PresentsFromAnyThread() override {
+    return std::any_of(buffers_.begin(), buffers_.end(),
+                       [](const ShmBuffer& buffer) { return !buffer.Busy; });
+  }
+
  private:
   template <typename... Args>
   wl_proxy* Request(wl_proxy* on, std::uint32_t opcode, std::uint32_t flags, Args... args) {

@@ -118,7 +118,9 @@ class X11Presenter final : public Presenter {
   // put, has already moved all that was read into Xlib's queue: asking that costs no read.
   bool EventsWaiting() override { return x_.EventsQueued(connection_, QueuedAlready) > 0; }
 
-  bool PresentsFromAnyThread() const override { return true; }
+  // Xlib serializes its callers (SDL starts it thread-aware), and a put neither waits nor asks.
+  bool PresentsFromAnyThread() override { return true; }
+  bool ReadWhilePresenting() override { return EventsWaiting(); }
 
   // A window-sized image, black: what a new or resized window shows before its first present.
   // SDL's view of it lets a picture of another size be fitted into it.

@@ -1087,9 +1087,12 @@ TEST_F(WaylandWindowTest, TheCompositorsCloseRequestEndsAWaitingReadKey) {
   long closedAfter = -1;
   {
     BlockedReader reader;
+    Painter painter;
     reader.MarkStart();
     compositor.Kill();
     closedAfter = reader.ClosedAfterMs();
+    if (!painter.EndedWithTheWindow())
+      Finish(16, "drawing and waiting did not end with the window");
   }
   SetColor(White);
   PutPixel(5, 5, White);
