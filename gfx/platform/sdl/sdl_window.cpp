@@ -231,7 +231,9 @@ bool WaitForWork(int timeoutMs) {
     w.Display.unlock();
     const bool events = AwaitConnectionOrWake(w.Connection, w.WakeFd, timeoutMs);
     w.Display.lock();
-    JumpIfDisplayLost();  // met by the program's thread meanwhile
+    // A loss the program's thread met meanwhile left Xlib locked by that thread for good: no
+    // call of it from here on.
+    JumpIfDisplayLost();
     w.Picture->AfterPoll();
     return events || repeating;
   }
