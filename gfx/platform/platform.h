@@ -43,7 +43,8 @@ class WindowPlatform {
   // has painted once (true) or the thread has given up (false, after showing its message).
   virtual bool Open(const WindowRequest& request) = 0;
   // Something changed: a new picture began, or the program finished one. The window thread asks
-  // PictureDueInMs when to present. Coalesced and cheap.
+  // PictureDueInMs when to present; a platform may also show a picture due now at once, on the
+  // calling thread. Never called with the drawing lock held. Coalesced and cheap.
   virtual void Wake() = 0;
   // Destroys the window if it still exists and waits for the window thread to end.
   virtual void Close() = 0;

@@ -1,7 +1,8 @@
 // On X11 the picture goes straight through the window's X connection, which SDL lends: the
 // pixels that changed go to the server in one PutImage request and a flush, with no round trip
-// and no wait, so a present costs the window thread one wake-up and the server one request.
-// SDL's window surface waits for the server after every put (XSync): a second wake-up each time.
+// and no wait, so a present costs the server one request, and the program's thread can send it
+// itself while the window thread sleeps. SDL's window surface waits for the server after every
+// put (XSync): a wake-up more each time.
 // Only for a 24-bit RGB visual; the surface presenter takes the others.
 
 // Before SDL's system headers: Xlib's macros (None, DirectColor, ...) would clash with the
