@@ -51,12 +51,15 @@ present_twice = re.search(r"present latency at scale 2: median ([\d.]+) ms; one 
 square = re.search(r"shows it: ([\d.]+) ns per pixel at scale 1, ([\d.]+) ns at scale 2", window)
 
 rows = []
+# What a game session prints when it has played and then steered on the end screen.
+PLAYED = ("game", "server", "keys_game", "keys_server")
 
 def together(d):
     return percent(d["game"]) + percent(d["server"])
 
 def without_keys(d):
     return together(d) - percent(d["keys_game"]) - percent(d["keys_server"])
+
 def row(what, figure, baseline, ratio):
     rows.append((what, figure, baseline, ratio))
 
@@ -132,13 +135,11 @@ for size, new, old in (("1920x1080", new_big, old_big), ("640x480", new_small, o
     cpu_row(f"CPU of the game: the same keys on the end screen at {size}", "keys_game", new, old)
     cpu_row(f"CPU of the X server: the same keys on the end screen at {size}", "keys_server",
             new, old)
-    if all(k in new for k in ("game", "server", "keys_game", "keys_server")):
+    if all(k in new for k in PLAYED):
         before = (f"before this change: {without_keys(old):.2f} %"
-                  if all(k in old for k in ("game", "server", "keys_game", "keys_server"))
-                  else "–")
+                  if all(k in old for k in PLAYED) else "–")
         row(f"CPU of the game and the X server together: playing at {size}, keys excluded",
             f"{without_keys(new):.2f} %", before, "–")
-PLAYED = ("game", "server", "keys_game", "keys_server")
 if all(k in new_wayland for k in PLAYED) and all(k in new_big for k in PLAYED):
     for what, measure in (("playing", together), ("playing, keys excluded", without_keys)):
         wayland, x11 = measure(new_wayland), measure(new_big)

@@ -9,8 +9,8 @@ done
 source "$(dirname "${BASH_SOURCE[0]}")/session.sh"
 
 # xs_start_xvfb WIDTHxHEIGHT: an Xvfb on a free display (it writes the number when ready); its
-# pid in XVFB and SERVER. -noreset: a server that resets whenever its last client leaves (a look at the
-# screen, a search for the window) refuses the next one for a while, the game perhaps.
+# pid in XVFB and SERVER. -noreset: a server that resets whenever its last client leaves (a look
+# at the screen, a search for the window) refuses the next one for a while, the game perhaps.
 xs_start_xvfb() {
   rm -f "$xs_work/display"
   Xvfb -displayfd 3 -screen 0 "$1x24" -nolisten tcp -noreset 3>"$xs_work/display" 2>"$xs_work/xvfb.log" &

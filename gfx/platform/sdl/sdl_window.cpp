@@ -76,6 +76,7 @@ struct WindowContext {
   bool PresentAnywhere = false;  // guarded by Display: the program's thread may present
 };
 
+// Set on the window thread: client handlers it calls may call back into the platform.
 thread_local bool tWindowThread = false;
 
 WindowContext& Context() {
@@ -490,7 +491,7 @@ class SdlWindowPlatform final : public WindowPlatform {
     if (!w.Thread.joinable()) return;
     w.CloseRequested.store(true);
     Nudge();
-    if (w.Thread.get_id() == std::this_thread::get_id()) return;
+    if (tWindowThread) return;
     w.Thread.join();
     std::lock_guard<std::mutex> hold(w.Mutex);
     w.State = Phase::kClosed;
