@@ -22,6 +22,20 @@ bool AwaitConnectionOrWake(int connection, int wake, int timeoutMs);
 // A write to a display whose server has gone raises SIGPIPE in the writing thread, which would
 // end the process; blocked here, the write fails and Xlib reports the lost connection instead.
 void IgnoreBrokenConnections();
+// The same for a while on a thread that is not SDL's (the program's, presenting): SIGPIPE is
+// held back, and one that a write raised meanwhile is taken before the thread's own signal mask
+// comes back, so that the thread's and the program's handling of the signal are left as they
+// were.
+class BrokenConnectionsIgnored {
+ public:
+  BrokenConnectionsIgnored();
+  ~BrokenConnectionsIgnored();
+  BrokenConnectionsIgnored(const BrokenConnectionsIgnored&) = delete;
+  BrokenConnectionsIgnored& operator=(const BrokenConnectionsIgnored&) = delete;
+
+ private:
+  bool heldBefore_ = true;  // the thread had it blocked already: nothing to undo
+};
 
 }  // namespace gfx::sdl
 

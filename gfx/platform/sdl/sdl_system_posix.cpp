@@ -33,11 +33,38 @@ bool AwaitConnectionOrWake(int connection, int wake, int timeoutMs) {
   return fds[0].revents != 0;
 }
 
-void IgnoreBrokenConnections() {
+namespace {
+
+sigset_t BrokenPipe() {
   sigset_t pipe;
   sigemptyset(&pipe);
   sigaddset(&pipe, SIGPIPE);
+  return pipe;
+}
+
+}  // namespace
+
+void IgnoreBrokenConnections() {
+  const sigset_t pipe = BrokenPipe();
   pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+}
+
+BrokenConnectionsIgnored::BrokenConnectionsIgnored() {
+  const sigset_t pipe = BrokenPipe();
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &pipe, &before);
+  heldBefore_ = sigismember(&before, SIGPIPE) == 1;
+}
+
+BrokenConnectionsIgnored::~BrokenConnectionsIgnored() {
+  if (heldBefore_) return;
+  const sigset_t pipe = BrokenPipe();
+  sigset_t pending;
+  if (sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+    const timespec now{};
+    sigtimedwait(&pipe, nullptr, &now);
+  }
+  pthread_sigmask(SIG_UNBLOCK, &pipe, nullptr);
 }
 
 }  // namespace gfx::sdl

@@ -20,4 +20,7 @@ bool AwaitConnectionOrWake(int, int, int) {
 
 void IgnoreBrokenConnections() {}
 
+BrokenConnectionsIgnored::BrokenConnectionsIgnored() = default;
+BrokenConnectionsIgnored::~BrokenConnectionsIgnored() = default;
+
 }  // namespace gfx::sdl

@@ -443,7 +443,10 @@ bool PresentHere() {
       !w.Picture->PresentsFromAnyThread() || PictureDueInMs() != 0) {
     return false;
   }
-  w.Picture->Present(false);
+  {
+    const BrokenConnectionsIgnored unsignalled;  // a dead server must not end the program
+    w.Picture->Present(false);
+  }
   if (w.Picture->ReadWhilePresenting() || DestroyedOutside() || DisplayLost()) Nudge();
   return true;
 }
