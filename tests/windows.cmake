@@ -3,7 +3,10 @@
 # installer under Xvfb.
 
 # One Wine process for the whole suite: a process per test would spend minutes starting them.
-add_test(NAME snake_tests COMMAND snake_tests)
+# The runner shows why, and runs the suite again, if Wine kills it inside a death test.
+add_test(NAME snake_tests
+         COMMAND ${PROJECT_SOURCE_DIR}/tools/windows/run-suite.sh ${PROJECT_BINARY_DIR}
+                 $<TARGET_FILE:snake_tests>)
 set_tests_properties(snake_tests PROPERTIES TIMEOUT 600)
 
 # The real Windows game under Wine and Xvfb: intro, a game steered onto the prize, Quit, the name
